@@ -1,0 +1,23 @@
+// Files opened with the rights the programs expect.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace platform {
+
+// Opens `path` for appending in binary mode, creating it readable and writable
+// by its owner only. Returns null on failure (the reason is in errno).
+std::FILE* file_open_append_private(const char* path);
+
+// Size of the file at `path`, or -1 when it does not exist or cannot be read.
+std::int64_t file_size(const char* path);
+
+// Cuts the file at `path` to zero length. 0, or -1 on failure.
+int file_truncate(const char* path);
+
+// Creates `path` and every missing parent folder. 0 when the folder exists
+// afterwards, -1 otherwise.
+int make_folders(const char* path);
+
+}  // namespace platform

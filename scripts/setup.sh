@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing Tarvo need, and only
+# those that are missing. Safe to run again: with everything present it does
+# nothing but check. `scripts/setup.sh --bench` adds what the benchmarks compare
+# against.
+set -euo pipefail
+
+packages=(
+  # building
+  g++ cmake ninja-build pkg-config
+  # testing
+  libgtest-dev libgmock-dev
+)
+bench_packages=(
+  libbenchmark-dev
+)
+
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=("${bench_packages[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+  sudo="sudo"
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
