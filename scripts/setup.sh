@@ -10,8 +10,12 @@ packages=(
   g++ cmake ninja-build pkg-config
   # testing
   libgtest-dev libgmock-dev
+  # end-to-end proxy tests: a real web server and client
+  nginx-light curl
 )
 bench_packages=(
+  # proxy benchmark: load generator
+  apache2-utils
   libbenchmark-dev
 )
 
