@@ -1,0 +1,28 @@
+// Files by descriptor, for buffered file streams.
+//
+// Results: a descriptor or a count, or -1 with the reason in errno.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// How a file is opened; combine with '|'.
+constexpr int FD_READ = 0x01;      // reading
+constexpr int FD_WRITE = 0x02;     // writing
+constexpr int FD_CREATE = 0x04;    // create when missing
+constexpr int FD_TRUNCATE = 0x08;  // cut to zero length
+constexpr int FD_APPEND = 0x10;    // every write goes to the end
+
+// Opens `path` (closed on exec); a created file gets the rights `mode`
+// (e.g. 0600) less the process's mask.
+int fd_open(const char* path, int how, int mode);
+int fd_close(int fd);
+// One read or write call; an interrupted call is repeated.
+long fd_read(int fd, void* buf, std::size_t len);
+long fd_write(int fd, const void* buf, std::size_t len);
+// Moves to `offset` from the start; the new offset or -1.
+std::int64_t fd_seek(int fd, std::int64_t offset);
+
+}  // namespace platform
