@@ -26,7 +26,11 @@ std::size_t profile_read_string(const char* section, const char* key, const char
 int profile_read_int(const char* section, const char* key, int def, const char* path);
 
 // Sets [section] key = value, creating the file, section or key as needed and
-// keeping every other line as it was. 0, or -1 when the file cannot be written.
+// keeping every other line as it was (and the file's line ends; a new file gets
+// CR LF). The file is replaced through a temporary file, so a reader sees the
+// old or the new file whole. 0, or -1 when the file cannot be written or a name
+// or value would not read back (a line break, a '=' in the key, a ']' in the
+// section; errno EINVAL).
 int profile_write_string(const char* section, const char* key, const char* value,
                          const char* path);
 

@@ -15,8 +15,12 @@
 // temporary file.
 //
 // Key paths use "\" (a "/" is read as "\") and compare without regard to letter
-// case; value names do too. A key exists when its section exists; creating a
-// key creates its missing parents.
+// case; value names do too (ASCII letters; other UTF-8 text compares exactly).
+// A key exists when its section exists, or the section of a key below it;
+// creating a key creates its missing parents. The value name "" is the key's
+// default value, written "@". A value of a kind other than string and dword
+// (hex:, hex(2): ...) is listed and reads as RegType::none with its data text
+// as written; rewriting the file keeps such lines, comments and other hives.
 //
 // Several programs use the file at once. Every operation reads the file afresh;
 // a writer holds an exclusive lock on a companion lock file for the whole
@@ -24,7 +28,9 @@
 // So no reader sees a torn file and no concurrent write is lost.
 //
 // Results: 0 on success, -1 on failure with the reason in
-// platform::last_error_text() (and errno: ENOENT for a missing key or value).
+// platform::last_error_text() (and errno: ENOENT for a missing key or value,
+// EINVAL for a name, path or text holding a line break, EILSEQ for a file that
+// is not UTF-8 text, which is then left untouched).
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,31 @@
+#include "platform/file.h"
+#include "platform/self.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "temp_folder.h"
+
+namespace fs = std::filesystem;
+
+TEST(Self, ProgramFolderIsTheFolderOfThisBinary)
+{
+    std::string folder = platform::program_folder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.front(), '/');
+    EXPECT_EQ(folder.back(), '/');
+    EXPECT_TRUE(fs::is_regular_file(folder + "platform_tests"));
+}
+
+TEST(File, MakeFoldersCreatesNestedParents)
+{
+    TempFolder tmp;
+    // Folder names in this system end with "/".
+    EXPECT_EQ(platform::make_folders((tmp.path() + "a/b/c/").c_str()), 0);
+    EXPECT_TRUE(fs::is_directory(tmp.path() + "a/b/c"));
+    EXPECT_EQ(platform::make_folders((tmp.path() + "a/b/c").c_str()), 0);  // already there
+
+    write_text(tmp.file("f"), "x");
+    EXPECT_EQ(platform::make_folders((tmp.path() + "f/g/").c_str()), -1);
+}
