@@ -1,0 +1,391 @@
+// The event engine: a descriptor table, a timer list and one loop pass.
+#include "acl_events.h"
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "platform/poller.h"
+
+namespace {
+
+// Internal marks of a pending time-out: which side's deadline passed.
+constexpr int kTimeoutRead = 0x100;
+constexpr int kTimeoutWrite = 0x200;
+
+struct FdEntry {
+    ACL_VSTREAM* stream = nullptr;    // null: the descriptor is not registered
+    ACL_EVENT_NOTIFY_RDWR r_fn = nullptr;
+    void* r_ctx = nullptr;
+    ACL_EVENT_NOTIFY_RDWR w_fn = nullptr;
+    void* w_ctx = nullptr;
+    std::int64_t r_deadline = 0;      // absolute seconds, 0 = none
+    std::int64_t w_deadline = 0;
+    int polled = 0;                   // interest the poller holds (POLLER_*)
+    int pending = 0;                  // event collected in this pass, not yet dispatched
+    unsigned serial = 0;              // changes every time the descriptor is registered anew
+    int slot = -1;                    // index in ACL_EVENT::active
+};
+
+struct Pending {
+    int fd;
+    unsigned serial;
+};
+
+struct Timer {
+    ACL_EVENT_NOTIFY_TIME fn;
+    void* ctx;
+    std::uint64_t seq;  // order of requests: timers added while timers run wait a pass
+};
+
+std::int64_t now_seconds()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+struct ACL_EVENT {
+    std::vector<FdEntry> table;        // by descriptor; grows with the descriptors in use
+    std::vector<int> active;           // registered descriptors
+    std::multimap<std::int64_t, Timer> timers;  // by deadline
+    std::uint64_t timer_seq = 0;
+    std::vector<Pending> pending;
+    std::vector<platform::PollerReady> ready;
+    platform::Poller poller;
+    int delay_sec = ACL_EVENT_DELAY_SEC;
+    int delay_usec = 0;
+    std::int64_t now = 0;
+    unsigned serial = 0;
+};
+
+namespace {
+
+FdEntry* entry_of(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    int fd = stream->fd;
+    if (fd < 0 || static_cast<size_t>(fd) >= ev->table.size())
+        return nullptr;
+    FdEntry* e = &ev->table[static_cast<size_t>(fd)];
+    return e->stream == stream ? e : nullptr;
+}
+
+void unlist(ACL_EVENT* ev, FdEntry& e)
+{
+    int last = ev->active.back();
+    ev->active[static_cast<size_t>(e.slot)] = last;
+    ev->table[static_cast<size_t>(last)].slot = e.slot;
+    ev->active.pop_back();
+    e.slot = -1;
+}
+
+// Drops the descriptor from the poller and the table.
+void detach(ACL_EVENT* ev, int fd)
+{
+    FdEntry& e = ev->table[static_cast<size_t>(fd)];
+    ev->poller.change(fd, e.polled, 0);
+    unlist(ev, e);
+    e = FdEntry{};
+}
+
+FdEntry& attach(ACL_EVENT* ev, ACL_VSTREAM* stream, const char* caller)
+{
+    if (stream == nullptr)
+        acl_msg_fatal("%s: stream null", caller);
+    int fd = stream->fd;
+    if (fd < 0)
+        acl_msg_fatal("%s: fd(%d) invalid", caller, fd);
+    if (static_cast<size_t>(fd) >= ev->table.size())
+        ev->table.resize(static_cast<size_t>(fd) + 1 + ev->table.size() / 2);
+    FdEntry& e = ev->table[static_cast<size_t>(fd)];
+    if (e.stream == stream)
+        return e;
+    if (e.stream != nullptr) {
+        if (e.r_fn != nullptr || e.w_fn != nullptr)
+            acl_msg_fatal("%s: fd(%d) registered by another stream", caller, fd);
+        // A stream that had no handler left was closed without leaving the
+        // engine; its descriptor number came back for this one.
+        detach(ev, fd);
+    }
+    e.stream = stream;
+    e.serial = ++ev->serial;
+    e.slot = static_cast<int>(ev->active.size());
+    ev->active.push_back(fd);
+    return e;
+}
+
+// Calls one side's handler after removing its registration (one-shot).
+// Returns false when the registration it was collected for is gone.
+bool fire(ACL_EVENT* ev, int fd, unsigned serial, bool read_side, int type)
+{
+    FdEntry& e = ev->table[static_cast<size_t>(fd)];
+    if (e.serial != serial || e.stream == nullptr)
+        return false;
+    ACL_EVENT_NOTIFY_RDWR fn = read_side ? e.r_fn : e.w_fn;
+    if (fn == nullptr)
+        return true;
+    void* ctx = read_side ? e.r_ctx : e.w_ctx;
+    ACL_VSTREAM* stream = e.stream;
+    if (read_side) {
+        e.r_fn = nullptr;
+        e.r_deadline = 0;
+    } else {
+        e.w_fn = nullptr;
+        e.w_deadline = 0;
+    }
+    fn(type, ev, stream, ctx);  // may grow the table: `e` is not used after this
+    return true;
+}
+
+void dispatch(ACL_EVENT* ev, const Pending& p)
+{
+    if (static_cast<size_t>(p.fd) >= ev->table.size())
+        return;
+    FdEntry& e = ev->table[static_cast<size_t>(p.fd)];
+    if (e.serial != p.serial || e.stream == nullptr)
+        return;
+    int mask = e.pending;
+    e.pending = 0;
+    if (mask & ACL_EVENT_XCPT) {
+        if (fire(ev, p.fd, p.serial, true, ACL_EVENT_XCPT))
+            fire(ev, p.fd, p.serial, false, ACL_EVENT_XCPT);
+    } else if (mask & ACL_EVENT_RW_TIMEOUT) {
+        bool alive = true;
+        if (mask & kTimeoutRead)
+            alive = fire(ev, p.fd, p.serial, true, ACL_EVENT_RW_TIMEOUT);
+        if (alive && (mask & kTimeoutWrite))
+            fire(ev, p.fd, p.serial, false, ACL_EVENT_RW_TIMEOUT);
+    } else {
+        bool alive = true;
+        if (mask & ACL_EVENT_READ)
+            alive = fire(ev, p.fd, p.serial, true, ACL_EVENT_READ);
+        if (alive && (mask & ACL_EVENT_WRITE))
+            fire(ev, p.fd, p.serial, false, ACL_EVENT_WRITE);
+    }
+}
+
+// Step 1 of a pass: events known without waiting; the poller's interest is
+// brought in line with the handlers. Returns the number of pending events.
+void collect_immediate(ACL_EVENT* ev)
+{
+    for (size_t i = ev->active.size(); i-- > 0;) {
+        int fd = ev->active[i];
+        FdEntry& e = ev->table[static_cast<size_t>(fd)];
+        if (e.r_fn == nullptr && e.w_fn == nullptr) {
+            detach(ev, fd);  // swaps the last slot into i: already looked at
+            continue;
+        }
+        int want = (e.r_fn ? platform::POLLER_READ : 0) | (e.w_fn ? platform::POLLER_WRITE : 0);
+        if (want != e.polled) {
+            if (ev->poller.change(fd, e.polled, want) < 0)
+                acl_msg_fatal("%s(%d): poller change fd(%d) error(%s)", __func__, __LINE__, fd,
+                              std::strerror(errno));
+            e.polled = want;
+        }
+        const ACL_VSTREAM* s = e.stream;
+        int mask = 0;
+        if (s->flag & ACL_VSTREAM_FLAG_BAD) {
+            mask = ACL_EVENT_XCPT;
+        } else if (e.r_fn != nullptr && s->read_cnt > 0) {
+            mask = ACL_EVENT_READ;
+        } else {
+            if (e.r_deadline > 0 && ev->now > e.r_deadline) {
+                mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutRead;
+                e.r_deadline = 0;
+            }
+            if (e.w_deadline > 0 && ev->now > e.w_deadline) {
+                mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutWrite;
+                e.w_deadline = 0;
+            }
+        }
+        if (mask != 0) {
+            e.pending = mask;
+            ev->pending.push_back({fd, e.serial});
+        }
+    }
+}
+
+int wait_ms(ACL_EVENT* ev)
+{
+    std::int64_t ms = static_cast<std::int64_t>(ev->delay_sec) * 1000 + ev->delay_usec / 1000;
+    if (!ev->timers.empty()) {
+        std::int64_t left = (ev->timers.begin()->first - ev->now) * 1000;
+        if (left < 0)
+            left = 0;
+        if (left < ms)
+            ms = left;
+    }
+    return static_cast<int>(ms);
+}
+
+void run_timers(ACL_EVENT* ev)
+{
+    std::uint64_t limit = ev->timer_seq;
+    for (;;) {
+        auto it = ev->timers.begin();
+        while (it != ev->timers.end() && it->first <= ev->now && it->second.seq > limit)
+            ++it;
+        if (it == ev->timers.end() || it->first > ev->now)
+            return;
+        Timer t = it->second;
+        ev->timers.erase(it);
+        t.fn(ACL_EVENT_TIME, ev, t.ctx);
+    }
+}
+
+}  // namespace
+
+ACL_EVENT* acl_event_new(int delay_sec, int delay_usec)
+{
+    auto* ev = new ACL_EVENT;
+    if (!ev->poller.valid())
+        acl_msg_fatal("%s: poller create error(%s)", __func__, std::strerror(errno));
+    if (delay_sec <= 0 && delay_usec <= 0) {
+        delay_sec = ACL_EVENT_DELAY_SEC;
+        delay_usec = 0;
+    }
+    ev->delay_sec = delay_sec < 0 ? 0 : delay_sec;
+    ev->delay_usec = delay_usec < 0 ? 0 : delay_usec;
+    ev->now = now_seconds();
+    ev->table.resize(1024);
+    return ev;
+}
+
+void acl_event_free(ACL_EVENT* event)
+{
+    delete event;
+}
+
+void acl_event_loop(ACL_EVENT* ev)
+{
+    if (ev == nullptr)
+        return;
+    ev->now = now_seconds();
+    ev->pending.clear();
+    collect_immediate(ev);
+
+    int timeout = ev->pending.empty() ? wait_ms(ev) : 0;
+    if (ev->poller.wait(ev->ready, timeout) < 0) {
+        if (errno == EINTR)
+            return;
+        acl_msg_fatal("%s(%d)->%s: event_loop: select: %s", __FILE__, __LINE__, __func__,
+                      std::strerror(errno));
+    }
+
+    ev->now = now_seconds();
+    run_timers(ev);
+
+    for (const auto& r : ev->ready) {
+        if (r.fd < 0 || static_cast<size_t>(r.fd) >= ev->table.size())
+            continue;
+        FdEntry& e = ev->table[static_cast<size_t>(r.fd)];
+        if (e.stream == nullptr || e.pending != 0)
+            continue;  // gone, or already has an exception or time-out
+        int mask = 0;
+        if ((r.what & platform::POLLER_READ) && e.r_fn != nullptr)
+            mask |= ACL_EVENT_READ;
+        if ((r.what & platform::POLLER_WRITE) && e.w_fn != nullptr)
+            mask |= ACL_EVENT_WRITE;
+        if (mask != 0) {
+            e.pending = mask;
+            ev->pending.push_back({r.fd, e.serial});
+        }
+    }
+
+    for (size_t i = 0; i < ev->pending.size(); i++)
+        dispatch(ev, ev->pending[i]);
+}
+
+void acl_event_enable_read(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
+                           ACL_EVENT_NOTIFY_RDWR callback, void* context)
+{
+    if (callback == nullptr)
+        acl_msg_fatal("%s: callback null", __func__);
+    FdEntry& e = attach(ev, stream, __func__);
+    e.r_fn = callback;
+    e.r_ctx = context;
+    e.r_deadline = timeout > 0 ? now_seconds() + timeout : 0;
+}
+
+void acl_event_enable_write(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
+                            ACL_EVENT_NOTIFY_RDWR callback, void* context)
+{
+    if (callback == nullptr)
+        acl_msg_fatal("%s: callback null", __func__);
+    FdEntry& e = attach(ev, stream, __func__);
+    e.w_fn = callback;
+    e.w_ctx = context;
+    e.w_deadline = timeout > 0 ? now_seconds() + timeout : 0;
+}
+
+void acl_event_disable_read(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    if (FdEntry* e = entry_of(ev, stream)) {
+        e->r_fn = nullptr;
+        e->r_ctx = nullptr;
+        e->r_deadline = 0;
+    }
+}
+
+void acl_event_disable_write(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    if (FdEntry* e = entry_of(ev, stream)) {
+        e->w_fn = nullptr;
+        e->w_ctx = nullptr;
+        e->w_deadline = 0;
+    }
+}
+
+void acl_event_disable_readwrite(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    if (stream == nullptr)
+        acl_msg_fatal("%s: stream null", __func__);
+    if (entry_of(ev, stream) != nullptr)
+        detach(ev, stream->fd);
+}
+
+int acl_event_isrset(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    FdEntry* e = entry_of(ev, stream);
+    return e != nullptr && e->r_fn != nullptr;
+}
+
+int acl_event_iswset(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    FdEntry* e = entry_of(ev, stream);
+    return e != nullptr && e->w_fn != nullptr;
+}
+
+std::int64_t acl_event_request_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context,
+                                     int delay)
+{
+    if (callback == nullptr)
+        acl_msg_fatal("%s: callback null", __func__);
+    acl_event_cancel_timer(ev, callback, context);
+    std::int64_t deadline = now_seconds() + (delay > 0 ? delay : 0);
+    ev->timers.emplace(deadline, Timer{callback, context, ++ev->timer_seq});
+    return deadline;
+}
+
+std::int64_t acl_event_cancel_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context)
+{
+    for (auto it = ev->timers.begin(); it != ev->timers.end(); ++it) {
+        if (it->second.fn == callback && it->second.ctx == context) {
+            std::int64_t left = it->first - now_seconds();
+            ev->timers.erase(it);
+            return left < 0 ? 0 : left;
+        }
+    }
+    return -1;
+}
+
+std::int64_t acl_event_time(const ACL_EVENT* ev)
+{
+    return ev->now;
+}
+
+int acl_event_nstreams(const ACL_EVENT* ev)
+{
+    return static_cast<int>(ev->active.size());
+}
