@@ -116,12 +116,18 @@ long find_key(const std::vector<std::string_view>& lines, std::string_view secti
 bool lookup(const char* section, const char* key, const char* path, std::string& data,
             std::string_view& value)
 {
-    if (section == nullptr || key == nullptr || path == nullptr || !detail::read_whole_file(path, data))
+    if (section == nullptr || key == nullptr || path == nullptr) {
+        errno = EINVAL;
+        return false;
+    }
+    if (!detail::read_whole_file(path, data))
         return false;
     auto lines = split_lines(data);
     long at = find_key(lines, section, key);
-    if (at < 0)
+    if (at < 0) {
+        errno = ENOENT;
         return false;
+    }
     std::string_view k;
     key_line(lines[static_cast<std::size_t>(at)], k, value);
     value = clean_value(value);

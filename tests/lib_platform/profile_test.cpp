@@ -79,9 +79,13 @@ TEST(Profile, MissingFileOrNoRoomGivesDefaultOrNothing)
     EXPECT_EQ(profile_read_string("s", "k", "def", buf, sizeof(buf), path.c_str()), 3u);
     EXPECT_STREQ(buf, "def");
     EXPECT_EQ(profile_read_int("s", "k", 42, path.c_str()), 42);
+    EXPECT_EQ(errno, ENOENT);  // callers log the reason for a default
 
     // A buffer of one byte holds only the terminator; none at all is left alone.
     write_text(path, "[s]\nk=value\n");
+    errno = 0;
+    EXPECT_EQ(profile_read_string("s", "other", "", buf, sizeof(buf), path.c_str()), 0u);
+    EXPECT_EQ(errno, ENOENT);
     buf[0] = 'x';
     EXPECT_EQ(profile_read_string("s", "k", "", buf, 1, path.c_str()), 0u);
     EXPECT_EQ(buf[0], '\0');

@@ -5,7 +5,9 @@
 //     is searched in the order of the file;
 //   - a value is trimmed of surrounding blanks and then of one pair of enclosing
 //     quotes ('"' or '\'');
-//   - a missing file, section or key gives the caller's default;
+//   - a missing file, section or key gives the caller's default, and leaves the
+//     reason in errno (ENOENT, or why the file could not be read) for the
+//     caller's log line;
 //   - lines starting with ';' are comments; CR LF and LF line ends both read.
 #pragma once
 
