@@ -1,0 +1,283 @@
+// tarvologger run as a program: what reaches the server, what the console and
+// the log say, and that it always ends with status 0.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <regex>
+#include <vector>
+
+#include "logger_fixture.h"
+#include "platform/blocking_tcp.h"
+
+using namespace logger_test;
+
+namespace {
+
+std::string usage_line(const std::string& prog)
+{
+    return "usage: " + prog + " -h[help] -f filepath -v version -u uid -s server_addr\r\n";
+}
+
+bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+// The exact bytes on the wire, read by a bare listener: the header line, then
+// the file, then the close.
+TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes)
+{
+    TempFolder dir;
+    std::string dump = dir.path() + "tarvoproxy.dmp";
+    std::string body = random_bytes(1000, 7);
+    write_file(dump, body);
+
+    platform::TcpListener l;
+    ASSERT_EQ(l.listen("127.0.0.1", 0, 4), 0);
+    std::string received;
+    std::thread server([&] {
+        platform::TcpSocket c = l.accept(20000);
+        if (c.valid())
+            c.recv_until_close(received, 20000);
+    });
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "1.0.2.3", "-u", "77", "-s",
+                                   "127.0.0.1:" + std::to_string(l.port())});
+    server.join();
+
+    EXPECT_EQ(r.status, 0);
+    std::string header = "client_dump_file:uid=77|file=" + dump + "|ver=1.0.2.3|size=1000\r\n";
+    EXPECT_EQ(received, header + body);
+    EXPECT_TRUE(has(r.log, "(0, info): logger_dump_file(")) << r.log;
+    EXPECT_TRUE(has(r.log, "dump size(1000) == file(" + dump + ")'s size(1000)")) << r.log;
+}
+
+// A dump of several read steps and an odd size, through the stand-in, which
+// stores it under the base name and checks the length.
+TEST(LoggerUpload, LargeDumpArrivesWholeAtStandIn)
+{
+    TempFolder dir;
+    StandIn svr(dir.path() + "store");
+    std::string dump = dir.path() + "tarvoproxy.dmp";
+    std::string body = random_bytes(300001, 11);
+    write_file(dump, body);
+
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "2.1.0.9", "-u", "5", "-s", svr.addr()});
+    auto reports = svr.reports_so_far();
+
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "upload uid=5 file=" + dump + " ver=2.1.0.9 size=300001 received=300001 stored=" +
+                              dir.path() + "store/tarvoproxy.dmp ok");
+    EXPECT_EQ(read_file(dir.path() + "store/tarvoproxy.dmp"), body);
+    EXPECT_EQ(read_file(dump), body) << "the dump is kept after the upload";
+}
+
+// -u follows the usual text-to-integer rule.
+TEST(LoggerUpload, ClientIdTakesLeadingDigitsOnly)
+{
+    struct Case {
+        const char* text;
+        const char* uid;
+    } cases[] = {{"abc", "0"}, {"", "0"}, {"12ab", "12"}, {" 42", "42"}, {"4000000000", "4000000000"}};
+
+    TempFolder dir;
+    StandIn svr(dir.path() + "store");
+    std::string dump = dir.path() + "d.dmp";
+    write_file(dump, "xyz");
+    for (const Case& c : cases) {
+        RunResult r = run_logger(dir, {"-f", dump, "-v", "1", "-u", c.text, "-s", svr.addr()});
+        auto reports = svr.reports_so_far();
+        EXPECT_EQ(r.status, 0);
+        ASSERT_EQ(reports.size(), 1u) << c.text;
+        EXPECT_TRUE(has(reports[0], std::string("upload uid=") + c.uid + " file=")) << reports[0];
+    }
+}
+
+// Without a file or a version nothing is sent: the usage line goes to the
+// console and to the log.
+TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing)
+{
+    TempFolder dir;
+    StandIn svr(dir.path() + "store");
+    std::string dump = dir.path() + "d.dmp";
+    write_file(dump, "dump");
+    std::string prog = dir.path() + "tarvologger";
+
+    std::vector<std::vector<std::string>> cases = {
+        {"-f", dump, "-s", svr.addr()},                    // no -v
+        {"-f", dump, "-v", "", "-s", svr.addr()},          // empty -v
+        {"-v", "1.0", "-s", svr.addr()},                   // no -f
+        {"-s", svr.addr(), "-h", "-f", dump, "-v", "1"},   // -h ends at once
+        {"-s", svr.addr(), "-f", dump, "-v", "1", "-h"},   // wherever it stands
+        {"-s", svr.addr(), "stray", "-f", dump, "-v", "1"}, // options end at a non-option
+    };
+    for (const auto& args : cases) {
+        RunResult r = run_logger(dir, args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, usage_line(prog)) << args[0] << " " << args[1];
+        EXPECT_TRUE(svr.reports_so_far().empty());
+    }
+    // Every run wrote its usage line to the log as an info line.
+    std::string log = read_file(dir.path() + "tarvologger.log");
+    std::regex line(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d log\(pid=\d+, tid=\d+\)\(0, info\): )" +
+                    std::string("usage: ") + prog +
+                    R"( -h\[help\] -f filepath -v version -u uid -s server_addr\r\n)");
+    auto n = std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator());
+    EXPECT_EQ(n, static_cast<long>(cases.size())) << log;
+}
+
+TEST(LoggerOptions, OptionErrorsAreReportedWithTheLetter)
+{
+    TempFolder dir;
+    StandIn svr(dir.path() + "store");
+    std::string dump = dir.path() + "d.dmp";
+    write_file(dump, "dump");
+    std::string prog = dir.path() + "tarvologger";
+
+    // A missing value: the message, and the usage since -f never got a path.
+    RunResult r = run_logger(dir, {"-v", "1", "-f"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, prog + ": option requires an argument -- f\n");
+    EXPECT_EQ(r.out, usage_line(prog));
+
+    // An unknown letter is reported and skipped; the rest still counts.
+    r = run_logger(dir, {"-x", "-f", dump, "-v", "1", "-s", svr.addr()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, prog + ": illegal option -- x\n");
+    auto reports = svr.reports_so_far();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(has(reports[0], "size=4 received=4")) << reports[0];
+
+    // Grouped letters and a value glued to its letter.
+    r = run_logger(dir, {"-f" + dump, "-v1.5", "-u9", "-s" + svr.addr()});
+    reports = svr.reports_so_far();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(has(reports[0], "upload uid=9 file=" + dump + " ver=1.5 size=4")) << reports[0];
+}
+
+// The log is named after the program's own base name, beside it.
+TEST(LoggerOptions, LogFileIsNamedAfterTheProgram)
+{
+    TempFolder dir;
+    RunResult r = run_logger(dir, {"-h"}, {}, "dumpsend");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "usage: " + dir.path() + "dumpsend -h[help]")) << r.log;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "tarvologger.log"));
+}
+
+// A file with nothing to send is refused after the connect: the server sees a
+// connection without a single byte.
+TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
+{
+    TempFolder dir;
+    StandIn svr(dir.path() + "store");
+    std::string empty = dir.path() + "empty.dmp";
+    write_file(empty, "");
+    std::string missing = dir.path() + "missing.dmp";
+
+    RunResult r = run_logger(dir, {"-f", empty, "-v", "1", "-s", svr.addr()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "(1, error): logger_dump_file(")) << r.log;
+    EXPECT_TRUE(has(r.log, "filepath(" + empty + ")'s size(0) invalid\r\n")) << r.log;
+    EXPECT_EQ(svr.reports_so_far(), std::vector<std::string>{"error empty connection"});
+
+    r = run_logger(dir, {"-f", missing, "-v", "1", "-s", svr.addr()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "file_size(")) << r.log;
+    EXPECT_TRUE(has(r.log, "stat filepath(" + missing + ") error(No such file or directory)")) << r.log;
+    EXPECT_TRUE(has(r.log, "filepath(" + missing + ")'s size(-1) invalid")) << r.log;
+    EXPECT_EQ(svr.reports_so_far(), std::vector<std::string>{"error empty connection"});
+
+    // The header's size field is signed 32-bit: a larger file cannot be
+    // announced truthfully, so it is refused like an empty one (sparse here).
+    std::string huge = dir.path() + "huge.dmp";
+    write_file(huge, "");
+    std::filesystem::resize_file(huge, 2147483648ULL);
+    r = run_logger(dir, {"-f", huge, "-v", "1", "-s", svr.addr()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "filepath(" + huge + ")'s size(2147483648) invalid")) << r.log;
+    EXPECT_EQ(svr.reports_so_far(), std::vector<std::string>{"error empty connection"});
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() + "store"));
+}
+
+// A server whose accept queue is full never completes the handshake: the
+// connect gives up after its time-out (lowered through the test seam) and
+// nothing is uploaded.
+TEST(LoggerConnect, ServerThatNeverAcceptsTimesOut)
+{
+    TempFolder dir;
+    std::string dump = dir.path() + "d.dmp";
+    write_file(dump, "dump");
+
+    platform::TcpListener l;
+    ASSERT_EQ(l.listen("127.0.0.1", 0, 0), 0);
+    // Fill the queue until a connect no longer completes.
+    std::vector<platform::TcpSocket> fillers;
+    bool full = false;
+    for (int i = 0; i < 16 && !full; i++) {
+        platform::TcpSocket s;
+        if (s.connect("127.0.0.1", l.port(), 300) == 0)
+            fillers.push_back(std::move(s));
+        else
+            full = errno == ETIMEDOUT;
+    }
+    ASSERT_TRUE(full) << "the accept queue never filled";
+
+    std::string addr = "127.0.0.1:" + std::to_string(l.port());
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "1", "-s", addr},
+                             {{"TARVO_LOGGER_CONNECT_TIMEOUT", "1"}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "connect ip(127.0.0.1) port(" + std::to_string(l.port()) + ") error"))
+        << r.log;
+    EXPECT_TRUE(has(r.log, "(1, error): logger_dump_connect(")) << r.log;
+    EXPECT_TRUE(has(r.log, "connect addr(" + addr + ") error(Connection timed out)")) << r.log;
+    EXPECT_FALSE(has(r.log, "logger_dump_file(")) << r.log;
+
+    // Only the fillers ever got in, and none of them carries a byte.
+    fillers.clear();
+    for (;;) {
+        platform::TcpSocket c = l.accept(200);
+        if (!c.valid())
+            break;
+        std::string data;
+        c.recv_until_close(data, 2000);
+        EXPECT_EQ(data, "");
+    }
+}
+
+TEST(LoggerConnect, RefusedConnectionIsLoggedAndNothingElseHappens)
+{
+    TempFolder dir;
+    std::string dump = dir.path() + "d.dmp";
+    write_file(dump, "dump");
+    int port = platform::free_loopback_port();
+    std::string addr = "127.0.0.1:" + std::to_string(port);
+
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "1", "-s", addr});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "connect addr(" + addr + ") error(Connection refused)")) << r.log;
+    EXPECT_EQ(read_file(dump), "dump");
+}
+
+// Without -s the dump goes to the deployment's logging server on this machine.
+TEST(LoggerConnect, DefaultServerIsLocalPort8887)
+{
+    TempFolder dir;
+    std::string dump = dir.path() + "d.dmp";
+    write_file(dump, "abc");
+    platform::TcpListener l;
+    if (l.listen("127.0.0.1", 8887, 4) != 0)
+        GTEST_SKIP() << "port 8887 is in use on this machine";
+    std::string received;
+    std::thread server([&] {
+        platform::TcpSocket c = l.accept(20000);
+        if (c.valid())
+            c.recv_until_close(received, 20000);
+    });
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "3"});
+    server.join();
+    EXPECT_EQ(received, "client_dump_file:uid=0|file=" + dump + "|ver=3|size=3\r\nabc");
+}

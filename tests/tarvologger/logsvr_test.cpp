@@ -1,0 +1,88 @@
+// The stand-in logging server: what it stores and reports for raw clients.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "logger_fixture.h"
+#include "platform/blocking_tcp.h"
+
+using namespace logger_test;
+
+namespace {
+
+void send_raw(const StandIn& svr, const std::string& data)
+{
+    platform::TcpSocket s;
+    ASSERT_EQ(s.connect("127.0.0.1", svr.port(), 5000), 0);
+    ASSERT_EQ(s.send_all(data), 0);
+}
+
+}  // namespace
+
+TEST(LogsvrStandIn, StoresUploadsUnderSafeNamesInsideItsFolder)
+{
+    struct Case {
+        std::string file;    // path in the header
+        std::string stored;  // name it gets in the store
+    } cases[] = {
+        {"../../evil", "evil"},
+        {"C:\\Program Files\\Tarvo\\tarvoproxy.dmp", "tarvoproxy.dmp"},
+        {"/abs/tarvoproxy.dmp", "tarvoproxy.dmp.1"},  // the name is taken: a suffix
+        {"..", "dump"},
+        {"dir/", "dump.1"},
+        {"a b|c*?.dmp", "a_b_c__.dmp"},
+    };
+    TempFolder dir;
+    std::string store = dir.path() + "store/";
+    StandIn svr(store);
+    for (const Case& c : cases) {
+        send_raw(svr, "client_dump_file:uid=1|file=" + c.file + "|ver=v|size=3\r\nabc");
+        auto reports = svr.reports_so_far();
+        ASSERT_EQ(reports.size(), 1u) << c.file;
+        EXPECT_EQ(reports[0], "upload uid=1 file=" + c.file + " ver=v size=3 received=3 stored=" +
+                                  store + c.stored + " ok");
+        EXPECT_EQ(read_file(store + c.stored), "abc") << c.file;
+    }
+    // Nothing was written beside the store.
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename(), "store");
+}
+
+TEST(LogsvrStandIn, ReportsLinesMismatchesAndBadHeaders)
+{
+    struct Case {
+        std::string sent;
+        std::string report;
+    } cases[] = {
+        {"client_download_stat:uid=3|rc=99|total_len=10|http(len=10,speed=5)|p2p(len=0,speed=0)\r\n",
+         "stat client_download_stat:uid=3|rc=99|total_len=10|http(len=10,speed=5)|p2p(len=0,speed=0)"},
+        {"client_dump_file:nonsense\r\nabc", "error bad dump header: client_dump_file:nonsense"},
+        {"no line end", "error no line end: no line end"},
+        {"", "error empty connection"},
+        // '|' inside the path and the version: the last "|ver=" and "|size=" count.
+        {"client_dump_file:uid=2|file=a|b|ver=1|2|size=2\r\nxy", ""},
+    };
+    TempFolder dir;
+    std::string store = dir.path() + "store/";
+    StandIn svr(store);
+    for (const Case& c : cases) {
+        send_raw(svr, c.sent);
+        auto reports = svr.reports_so_far();
+        ASSERT_EQ(reports.size(), 1u) << c.sent;
+        if (!c.report.empty())
+            EXPECT_EQ(reports[0], c.report);
+        else
+            EXPECT_EQ(reports[0], "upload uid=2 file=a|b ver=1|2 size=2 received=2 stored=" + store +
+                                      "a_b ok");
+    }
+
+    // A body shorter or longer than announced is stored as received and flagged.
+    send_raw(svr, "client_dump_file:uid=1|file=short|ver=v|size=5\r\nabc");
+    send_raw(svr, "client_dump_file:uid=1|file=long|ver=v|size=1\r\nabc");
+    auto reports = svr.reports_so_far();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0], "upload uid=1 file=short ver=v size=5 received=3 stored=" + store +
+                              "short size-mismatch");
+    EXPECT_EQ(reports[1], "upload uid=1 file=long ver=v size=1 received=3 stored=" + store +
+                              "long size-mismatch");
+}
