@@ -10,17 +10,6 @@
 
 namespace {
 
-enum State {
-    kUnstarted = 0,
-    kLength,      // length-delimited data
-    kUntilClose,  // data until the peer closes
-    kChunkSize,   // a chunk-size line
-    kChunkData,   // data of the current chunk
-    kChunkEnd,    // the line break after a chunk
-    kTrailer,     // trailer lines up to the empty one
-    kDone,
-    kFailed,      // framing lost; nothing more is read
-};
 
 bool is_bare_line_break(const char* line, size_t len)
 {
@@ -60,33 +49,33 @@ void http_body_start(HTTP_BODY* body, int chunked, int64_t content_length, int r
     body->data_total = 0;
     body->left = 0;
     if (chunked) {
-        body->state = kChunkSize;
+        body->state = HTTP_BODY_CHUNK_SIZE;
     } else if (content_length > 0) {
-        body->state = kLength;
+        body->state = HTTP_BODY_LENGTH;
         body->left = content_length;
     } else {
-        body->state = read_until_close ? kUntilClose : kDone;
+        body->state = read_until_close ? HTTP_BODY_UNTIL_CLOSE : HTTP_BODY_DONE;
     }
 }
 
 int http_body_started(const HTTP_BODY* body)
 {
-    return body->state != kUnstarted;
+    return body->state != HTTP_BODY_UNSTARTED;
 }
 
 HTTP_BODY_WANT http_body_want(const HTTP_BODY* body, int64_t* max)
 {
     switch (body->state) {
-    case kLength:
-    case kChunkData:
+    case HTTP_BODY_LENGTH:
+    case HTTP_BODY_CHUNK_DATA:
         if (max != nullptr)
             *max = body->left;
         return HTTP_BODY_WANT_DATA;
-    case kUntilClose:
+    case HTTP_BODY_UNTIL_CLOSE:
         return HTTP_BODY_WANT_ANY;
-    case kChunkSize:
-    case kChunkEnd:
-    case kTrailer:
+    case HTTP_BODY_CHUNK_SIZE:
+    case HTTP_BODY_CHUNK_END:
+    case HTTP_BODY_TRAILER:
         return HTTP_BODY_WANT_LINE;
     default:
         return HTTP_BODY_WANT_NONE;
@@ -119,8 +108,8 @@ int http_body_feed(HTTP_BODY* body, const char* data, size_t len)
     static const char myname[] = "http_body_feed";
 
     switch (body->state) {
-    case kLength:
-    case kChunkData:
+    case HTTP_BODY_LENGTH:
+    case HTTP_BODY_CHUNK_DATA:
         if (len == 0 || static_cast<uint64_t>(len) > static_cast<uint64_t>(body->left))
             acl_msg_fatal("%s(%d): len(%zu) not within left(%lld)", myname, __LINE__, len,
                           static_cast<long long>(body->left));
@@ -128,41 +117,41 @@ int http_body_feed(HTTP_BODY* body, const char* data, size_t len)
         body->total += static_cast<int64_t>(len);
         body->data_total += static_cast<int64_t>(len);
         if (body->left == 0)
-            body->state = body->state == kLength ? kDone : kChunkEnd;
+            body->state = body->state == HTTP_BODY_LENGTH ? HTTP_BODY_DONE : HTTP_BODY_CHUNK_END;
         return HTTP_CHAT_DATA;
 
-    case kUntilClose:
+    case HTTP_BODY_UNTIL_CLOSE:
         body->total += static_cast<int64_t>(len);
         body->data_total += static_cast<int64_t>(len);
         return HTTP_CHAT_DATA;
 
-    case kChunkSize: {
+    case HTTP_BODY_CHUNK_SIZE: {
         int64_t size = 0;
         if (http_body_chunk_size(data, len, &size) < 0) {
-            body->state = kFailed;
+            body->state = HTTP_BODY_FAILED;
             return HTTP_CHAT_ERR_PROTO;
         }
         body->total += static_cast<int64_t>(len);
         body->left = size;
-        body->state = size > 0 ? kChunkData : kTrailer;
+        body->state = size > 0 ? HTTP_BODY_CHUNK_DATA : HTTP_BODY_TRAILER;
         return HTTP_CHAT_CHUNK_HDR;
     }
 
-    case kChunkEnd:
+    case HTTP_BODY_CHUNK_END:
         // Anything but a bare line break means the chunk was longer than its
         // size line said: the framing is lost.
         if (!is_bare_line_break(data, len)) {
-            body->state = kFailed;
+            body->state = HTTP_BODY_FAILED;
             return HTTP_CHAT_ERR_PROTO;
         }
         body->total += static_cast<int64_t>(len);
-        body->state = kChunkSize;
+        body->state = HTTP_BODY_CHUNK_SIZE;
         return HTTP_CHAT_DATA;
 
-    case kTrailer:
+    case HTTP_BODY_TRAILER:
         body->total += static_cast<int64_t>(len);
         if (is_bare_line_break(data, len))
-            body->state = kDone;
+            body->state = HTTP_BODY_DONE;
         return HTTP_CHAT_CHUNK_TRAILER;
 
     default:
@@ -172,5 +161,5 @@ int http_body_feed(HTTP_BODY* body, const char* data, size_t len)
 
 int http_body_closed(const HTTP_BODY* body)
 {
-    return body->state == kUntilClose || body->state == kDone ? HTTP_CHAT_OK : HTTP_CHAT_ERR_IO;
+    return body->state == HTTP_BODY_UNTIL_CLOSE || body->state == HTTP_BODY_DONE ? HTTP_CHAT_OK : HTTP_CHAT_ERR_IO;
 }

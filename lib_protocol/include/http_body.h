@@ -26,6 +26,19 @@
 
 #define HTTP_BODY_PIECE_MAX 8192   // most bytes delivered by one asynchronous read
 
+// Where a body is in its framing.
+enum HTTP_BODY_STATE {
+    HTTP_BODY_UNSTARTED = 0,
+    HTTP_BODY_LENGTH,       // length-delimited data
+    HTTP_BODY_UNTIL_CLOSE,  // data until the peer closes
+    HTTP_BODY_CHUNK_SIZE,   // a chunk-size line
+    HTTP_BODY_CHUNK_DATA,   // data of the current chunk
+    HTTP_BODY_CHUNK_END,    // the line break after a chunk
+    HTTP_BODY_TRAILER,      // trailer lines up to the empty one
+    HTTP_BODY_DONE,         // complete
+    HTTP_BODY_FAILED,       // framing lost; nothing more is read
+};
+
 // What a body needs next.
 enum HTTP_BODY_WANT {
     HTTP_BODY_WANT_NONE = 0,   // body complete
@@ -35,7 +48,7 @@ enum HTTP_BODY_WANT {
 };
 
 struct HTTP_BODY {
-    int state = 0;              // internal position in the framing
+    int state = HTTP_BODY_UNSTARTED;  // an HTTP_BODY_STATE
     int64_t left = 0;           // bytes still due of the body or of the current chunk
     int64_t total = 0;          // bytes delivered, framing included
     int64_t data_total = 0;     // body bytes without framing
