@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "logger_fixture.h"
@@ -280,4 +283,65 @@ TEST(LoggerConnect, DefaultServerIsLocalPort8887)
     RunResult r = run_logger(dir, {"-f", dump, "-v", "3"});
     server.join();
     EXPECT_EQ(received, "client_dump_file:uid=0|file=" + dump + "|ver=3|size=3\r\nabc");
+}
+
+// A server that goes away part-way through the body: the write error is
+// logged and the dump stays where it is, ready for a later run.
+TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump)
+{
+    TempFolder dir;
+    std::string dump = dir.path() + "tarvoproxy.dmp";
+    std::string body = random_bytes(16 << 20, 3);  // far more than socket buffers hold
+    write_file(dump, body);
+
+    platform::TcpListener l;
+    ASSERT_EQ(l.listen("127.0.0.1", 0, 4), 0);
+    std::thread server([&] {
+        platform::TcpSocket c = l.accept(20000);
+        std::string got;
+        if (c.valid())
+            c.recv_until(got, "\r\n", 20000);
+        // Closing with unread bytes queued resets the connection.
+    });
+    std::string addr = "127.0.0.1:" + std::to_string(l.port());
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "1", "-s", addr});
+    server.join();
+
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.log, "(1, error): logger_dump_file(")) << r.log;
+    EXPECT_TRUE(has(r.log, "write to addr(" + addr + ") error(")) << r.log;
+    EXPECT_FALSE(has(r.log, "dump size(")) << r.log;
+    EXPECT_EQ(read_file(dump), body);
+}
+
+// -f, -v and -s keep at most 259, 255 and 255 bytes of their values.
+TEST(LoggerOptions, LongValuesAreCutToTheirLimits)
+{
+    TempFolder dir;
+    StandIn svr(dir.path() + "store");
+
+    // A path of exactly 259 bytes is used whole; one byte more is cut back to
+    // those 259 bytes, which name a file that does not exist.
+    std::string name(259 - dir.path().size(), 'p');
+    std::string path259 = dir.path() + name;
+    ASSERT_EQ(path259.size(), 259u);
+    write_file(path259, "259");
+    write_file(path259 + "q", "260");
+    std::string long_version(300, 'v');
+
+    RunResult r = run_logger(dir, {"-f", path259, "-v", long_version, "-s", svr.addr()});
+    auto reports = svr.reports_so_far();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(has(reports[0], "file=" + path259 + " ver=" + std::string(255, 'v') + " size=3 "))
+        << reports[0];
+
+    std::remove(path259.c_str());
+    r = run_logger(dir, {"-f", path259 + "q", "-v", "1", "-s", svr.addr()});
+    EXPECT_TRUE(has(r.log, "stat filepath(" + path259 + ") error(")) << r.log;
+    EXPECT_EQ(svr.reports_so_far(), std::vector<std::string>{"error empty connection"});
+
+    // The server address: 250 blanks and ":<port>" is cut before the port.
+    r = run_logger(dir, {"-f", path259 + "q", "-v", "1", "-s", std::string(250, ' ') + svr.addr()});
+    EXPECT_TRUE(svr.reports_so_far().empty());
+    EXPECT_TRUE(has(r.log, "connect addr(" + std::string(250, ' ') + "127.0) error(")) << r.log;
 }

@@ -1,10 +1,13 @@
 // The stand-in logging server: what it stores and reports for raw clients.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "logger_fixture.h"
 #include "platform/blocking_tcp.h"
+#include "platform/child_process.h"
 
 using namespace logger_test;
 
@@ -85,4 +88,43 @@ TEST(LogsvrStandIn, ReportsLinesMismatchesAndBadHeaders)
                               "short size-mismatch");
     EXPECT_EQ(reports[1], "upload uid=1 file=long ver=v size=1 received=3 stored=" + store +
                               "long size-mismatch");
+}
+
+// The program itself, as later tests and local runs start it.
+TEST(LogsvrStandIn, ProgramPrintsItsPortAndOneLinePerConnection)
+{
+    TempFolder dir;
+    std::string out = dir.path() + "svr.out";
+    platform::ChildOptions opts;
+    opts.stdout_path = out;
+    platform::ChildProcess svr;
+    ASSERT_EQ(svr.start({std::string(TARVO_PROGRAM_DIR) + "/tarvo_logsvr", "-p", "0", "-d",
+                         dir.path() + "store", "-n", "2"},
+                        opts),
+              0);
+
+    int port = 0;
+    for (int i = 0; i < 200 && port == 0; i++) {
+        std::string text = read_file(out);
+        if (text.rfind("listening port=", 0) == 0 && text.find('\n') != std::string::npos)
+            port = std::stoi(text.substr(15));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_GT(port, 0) << read_file(out);
+
+    std::string dump = dir.path() + "x.dmp";
+    write_file(dump, "12345");
+    RunResult r = run_logger(dir, {"-f", dump, "-v", "9", "-u", "4", "-s",
+                                   "127.0.0.1:" + std::to_string(port)});
+    EXPECT_EQ(r.status, 0);
+    platform::TcpSocket s;
+    ASSERT_EQ(s.connect("127.0.0.1", port, 5000), 0);
+    ASSERT_EQ(s.send_all("client_download_stat:uid=4|rc=1\r\n"), 0);
+    s.close();
+
+    EXPECT_EQ(svr.wait(20000), 0) << "the stand-in ends after -n connections";
+    EXPECT_EQ(read_file(out), "listening port=" + std::to_string(port) +
+                                  "\nupload uid=4 file=" + dump + " ver=9 size=5 received=5 stored=" +
+                                  dir.path() + "store/x.dmp ok\nstat client_download_stat:uid=4|rc=1\n");
 }
