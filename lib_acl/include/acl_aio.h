@@ -1,0 +1,204 @@
+// acl_aio: asynchronous streams ("astream") on an event loop.
+//
+// An aio handle belongs to the one thread that runs its loop (acl_aio_loop);
+// every callback of its astreams runs on that thread, and no function here
+// takes a lock. Other threads reach the loop through the message channel
+// (acl_msgio.h).
+//
+// Operations first try to complete at once from the stream's buffer and the
+// non-blocking socket, calling the callback before they return; otherwise they
+// register with the loop and the callback runs in a later pass. A stream that
+// has completed ACL_AIO_NESTED_MAX operations inside one another goes through
+// the loop for the next one, so no stream can hog the loop or the stack.
+//
+// Lifecycle (who frees what, when callbacks stop):
+//   - acl_aio_open takes ownership of the buffered stream; the astream frees
+//     its line buffer, its queued output and the buffered stream (which runs
+//     the stream's close handles) when it is freed. The aio handle owns no
+//     astream: free every astream before acl_aio_free.
+//   - Every I/O failure, end of file, negative callback result or exception
+//     ends in acl_aio_iocp_close; callers learn of it through the close
+//     callback. The close callback is the last callback of an astream; after it
+//     returns the astream is freed and nothing registered for it can fire. Do
+//     not start operations from the close callback.
+//   - acl_aio_iocp_close decides:
+//       1. a callback of this astream is running: the close is only requested;
+//          it happens when that callback has returned;
+//       2. the buffered stream was detached (acl_aio_ctl with
+//          ACL_AIO_CTL_STREAM and null): the close callback runs and the
+//          astream is freed; the socket is left open for its new owner;
+//       3. a write is pending: the close is requested and happens once the
+//          queued output has gone (or failed);
+//       4. a read is pending: the close is requested and the stream flagged
+//          end of file, so the next pass reports an exception that closes it;
+//       5. otherwise the close callback runs and everything is freed at once.
+//   - Inside one of its own callbacks an astream is never freed: operations on
+//     it stay safe until the callback returns. Outside its callbacks, an
+//     operation that returns -1 may have freed the astream: do not touch it
+//     afterwards.
+//   - The data handed to a read callback lives in the astream's line buffer:
+//     valid until the callback returns or starts another read on the stream.
+//   - Bytes written with acl_aio_writen leave in the order written: once
+//     output is queued every later write is queued behind it.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+#include "acl_ioctl.h"
+#include "acl_vstream.h"
+
+#define ACL_AIO_NESTED_MAX 10     // operations completed inside one another before the loop is used
+#define ACL_AIO_LINE_INIT 4096    // initial capacity of the line buffer
+#define ACL_AIO_LINE_MAX 1048576  // longest line a read collects; a longer one closes the stream
+#define ACL_AIO_FLUSH_MAX 10      // queued buffers completed per flush
+#define ACL_AIO_CONNECT_BUFSIZE 4096  // buffer asked for a connecting stream (raised to 8192)
+
+#define ACL_AIO_FLAG_CLOSE 1  // close requested
+
+// Option names of acl_aio_ctl, each followed by its value.
+#define ACL_AIO_CTL_END 0         // end of the list
+#define ACL_AIO_CTL_CLOSE_FN 1    // ACL_AIO_CLOSE_FN
+#define ACL_AIO_CTL_TIMEO_FN 2    // ACL_AIO_TIMEO_FN
+#define ACL_AIO_CTL_READ_FN 3     // ACL_AIO_READ_FN
+#define ACL_AIO_CTL_WRITE_FN 4    // ACL_AIO_WRITE_FN
+#define ACL_AIO_CTL_ACCEPT_FN 5   // ACL_AIO_ACCEPT_FN
+#define ACL_AIO_CTL_LISTEN_FN 6   // ACL_AIO_LISTEN_FN
+#define ACL_AIO_CTL_CONNECT_FN 7  // ACL_AIO_CONNECT_FN
+#define ACL_AIO_CTL_CTX 8         // void*: context handed to every callback
+#define ACL_AIO_CTL_TIMEOUT 9     // int: seconds for every registration (0 = none)
+#define ACL_AIO_CTL_STREAM 10     // ACL_VSTREAM*: the buffered stream; null detaches it
+
+struct ACL_AIO;
+struct ACL_ASTREAM;
+
+// Callbacks. A negative result closes the stream (the close callback's result
+// is ignored).
+typedef int (*ACL_AIO_READ_FN)(ACL_ASTREAM* astream, void* context, char* data, int dlen);
+typedef int (*ACL_AIO_WRITE_FN)(ACL_ASTREAM* astream, void* context);
+typedef int (*ACL_AIO_ACCEPT_FN)(ACL_ASTREAM* client, void* context);
+typedef int (*ACL_AIO_LISTEN_FN)(ACL_ASTREAM* listener, void* context);
+typedef int (*ACL_AIO_CONNECT_FN)(ACL_ASTREAM* astream, void* context);
+typedef int (*ACL_AIO_TIMEO_FN)(ACL_ASTREAM* astream, void* context);
+typedef int (*ACL_AIO_CLOSE_FN)(ACL_ASTREAM* astream, void* context);
+
+// Which buffered-stream reader completes the pending read.
+enum ACL_AIO_READER {
+    ACL_AIO_READ_NONE = 0,
+    ACL_AIO_READ_GETS,       // a line with its "\n"
+    ACL_AIO_READ_GETS_NONL,  // a line without its line end
+    ACL_AIO_READ_READN,      // exactly read_count bytes
+    ACL_AIO_READ_ANY,        // whatever is there
+};
+
+struct ACL_AIO {
+    ACL_IOCTL* ioc = nullptr;  // the dispatch layer it drives
+    int max_threads = 0;       // 0: callbacks run on the loop thread
+    int idle_timeout = 0;
+    int delay_sec = 1;         // wait granularity of the loop
+    int delay_usec = 0;
+};
+
+struct ACL_ASTREAM {
+    ACL_AIO* aio = nullptr;
+    ACL_VSTREAM* stream = nullptr;       // null once detached
+    std::string line;                    // data collected for the pending read
+    std::deque<std::string> write_queue; // output waiting to be sent
+    std::size_t write_left = 0;          // bytes queued and not yet sent
+    std::size_t write_offset = 0;        // bytes of the queue head already sent
+    int write_nested = 0;
+    int read_nested = 0;
+    int timeout = 0;                     // seconds for every registration; 0 = none
+
+    ACL_AIO_READ_FN read_fn = nullptr;
+    ACL_AIO_WRITE_FN write_fn = nullptr;
+    ACL_AIO_ACCEPT_FN accept_fn = nullptr;
+    ACL_AIO_LISTEN_FN listen_fn = nullptr;
+    ACL_AIO_CONNECT_FN connect_fn = nullptr;
+    ACL_AIO_TIMEO_FN timeo_fn = nullptr;
+    ACL_AIO_CLOSE_FN close_fn = nullptr;
+    void* context = nullptr;
+
+    ACL_AIO_READER reader = ACL_AIO_READ_NONE;  // completes the pending read
+    std::size_t read_count = 0;                 // for ACL_AIO_READ_READN
+    int nrefer = 0;                             // callbacks of this stream now running
+    unsigned flag = 0;                          // ACL_AIO_FLAG_*
+};
+
+// ---- the aio handle --------------------------------------------------------
+
+// A handle whose loop waits at most delay_sec + delay_usec per pass (1 s when
+// both are 0 or less); acl_aio_create uses 1 s. Negative thread counts become
+// 0. Failure to set up the loop is fatal.
+ACL_AIO* acl_aio_create(int max_threads, int idle_timeout);
+ACL_AIO* acl_aio_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec);
+
+// Frees the handle and its loop. Every astream must be gone already.
+void acl_aio_free(ACL_AIO* aio);
+
+// One pass of the event loop; nothing for a null handle.
+void acl_aio_loop(ACL_AIO* aio);
+
+ACL_EVENT* acl_aio_event(ACL_AIO* aio);
+
+// One-shot timers on the loop (whole seconds; see acl_events.h).
+std::int64_t acl_aio_request_timer(ACL_AIO* aio, ACL_EVENT_NOTIFY_TIME callback, void* context,
+                                   int delay);
+std::int64_t acl_aio_cancel_timer(ACL_AIO* aio, ACL_EVENT_NOTIFY_TIME callback, void* context);
+
+// ---- astreams --------------------------------------------------------------
+
+// Wraps `stream` (switched to non-blocking mode) with the default callbacks:
+// read empties the line buffer and returns 0; write returns 0; accept and
+// listen are fatal; connect warns and returns -1; timeout and close return -1.
+ACL_ASTREAM* acl_aio_open(ACL_AIO* aio, ACL_VSTREAM* stream);
+
+// Sets options from (name, value) pairs ended by ACL_AIO_CTL_END. A null
+// callback restores that callback's default; pass it typed, e.g.
+// (ACL_AIO_TIMEO_FN) nullptr. Fatal on a null astream or an unknown name.
+void acl_aio_ctl(ACL_ASTREAM* astream, int name, ...);
+
+// The buffered stream, or null for a null or detached astream.
+ACL_VSTREAM* acl_aio_vstream(ACL_ASTREAM* astream);
+
+// Reads. Each empties the line buffer and delivers one unit to the read
+// callback: now, or from a later pass. When the stream ends or fails first,
+// whatever was collected is delivered, then the stream is closed. The result:
+// the callback's result when it ran now and the stream lives on, 0 when the
+// read is pending, -1 when the stream was closed (see Lifecycle).
+int acl_aio_gets(ACL_ASTREAM* astream);       // a line including its "\n"
+int acl_aio_gets_nonl(ACL_ASTREAM* astream);  // a line without any trailing "\r" / "\n"
+int acl_aio_read(ACL_ASTREAM* astream);       // whatever is there, at least one byte
+int acl_aio_readn(ACL_ASTREAM* astream, int count);  // exactly count bytes (count > 0)
+
+// Sends `dlen` bytes: directly when nothing is queued, otherwise behind the
+// queue. The write callback runs once all queued output has left. Fatal on a
+// null or detached astream, dlen < 1 or null data. 0, or -1 when the stream
+// was closed during the call.
+int acl_aio_writen(ACL_ASTREAM* astream, const char* data, int dlen);
+
+// Opens a non-blocking connect to "ip:port" and waits (astream timeout
+// `timeout`) for it to finish; the connect callback then runs, or the close
+// callback when it failed, or the timeout callback when it took too long. Set
+// the callbacks right after the call: nothing fires before the next pass.
+// Null, after "%s: connect addr(%s) error", when the connect fails at once.
+ACL_ASTREAM* acl_aio_connect(ACL_AIO* aio, const char* addr, int timeout);
+
+// On a listening astream: accept every connection, handing each to the
+// accept callback as a new astream. A negative result closes the new stream
+// and the listener.
+void acl_aio_accept(ACL_ASTREAM* listener);
+
+// On a listening astream: call the listen callback when a connection waits,
+// without accepting it (the callback accepts). A negative result closes the
+// listener.
+void acl_aio_listen(ACL_ASTREAM* listener);
+
+// Requests the close (see Lifecycle). 1 when the astream was freed at once,
+// 0 when the close will happen later.
+int acl_aio_iocp_close(ACL_ASTREAM* astream);
+
+// Whether a read / write is registered with the loop for this astream.
+int acl_aio_isrset(ACL_ASTREAM* astream);
+int acl_aio_iswset(ACL_ASTREAM* astream);
