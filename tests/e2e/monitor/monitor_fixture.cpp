@@ -1,0 +1,178 @@
+#include "monitor_fixture.h"
+
+#include "platform/browser_proxy.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace monitor_test {
+
+MonitorDir::MonitorDir()
+{
+    std::string tmpl = (fs::temp_directory_path() / "tarvo_monitor_XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) == nullptr)
+        ADD_FAILURE() << "mkdtemp failed";
+    path_ = buf.data();
+
+    static std::atomic<int> serial{0};
+    child_name_ = "mtc" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
+    fs::copy_file(MONITOR_TEST_CHILD, child_path());
+    fs::permissions(child_path(), fs::perms::owner_all, fs::perm_options::add);
+}
+
+MonitorDir::~MonitorDir()
+{
+    // Whatever the test left running (a detached daemon, its child) ends here.
+    std::error_code ec;
+    for (auto& entry : fs::directory_iterator(path_, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, "_pid") == 0) {
+            int pid = read_pid(entry.path().string());
+            if (pid > 0 && pid_alive(pid))
+                ::kill(pid, SIGKILL);
+        }
+    }
+    fs::remove_all(path_, ec);
+}
+
+std::vector<std::pair<std::string, std::string>> MonitorDir::env() const
+{
+    return {{"TARVO_REGISTRY", file("registry.reg")},
+            {"GSETTINGS_BACKEND", "keyfile"},
+            {"XDG_CONFIG_HOME", file("xdg")}};
+}
+
+void MonitorDir::apply_env() const
+{
+    for (auto& [k, v] : env())
+        ::setenv(k.c_str(), v.c_str(), 1);
+}
+
+platform::ChildOptions MonitorDir::options() const
+{
+    platform::ChildOptions o;
+    o.cwd = path_;
+    o.env = env();
+    return o;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+int count_lines(const std::string& path)
+{
+    std::string text = read_file(path);
+    int n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+bool wait_until(const std::function<bool()>& pred, int timeout_ms)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (pred())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return pred();
+}
+
+bool pid_alive(int pid)
+{
+    if (pid <= 0 || ::kill(pid, 0) != 0)
+        return false;
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    auto paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+int read_pid(const std::string& path)
+{
+    std::ifstream in(path);
+    int pid = -1;
+    if (!(in >> pid))
+        return -1;
+    return pid;
+}
+
+std::string keyfile_value(const std::string& keyfile, const std::string& section,
+                          const std::string& key)
+{
+    std::istringstream in(read_file(keyfile));
+    std::string line;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') {
+            inside = line == "[" + section + "]";
+            continue;
+        }
+        if (inside && line.compare(0, key.size() + 1, key + "=") == 0)
+            return line.substr(key.size() + 1);
+    }
+    return {};
+}
+
+bool desktop_schema_installed()
+{
+    int code = -1;
+    return platform::process_run_wait({"gsettings", "list-keys", platform::DESKTOP_PROXY_SCHEMA},
+                                      &code) == 0 &&
+           code == 0;
+}
+
+std::string lan_setting(const char* entry)
+{
+    std::string path = platform::BROWSER_PROXY_KEY;
+    if (entry)
+        path += std::string("\\Connections\\") + entry;
+    platform::RegKey key;
+    if (platform::RegKey::open(platform::RegRoot::current_user, path, key) != 0)
+        return "no key";
+    platform::RegValue v;
+    std::string out;
+    out += key.query("ProxyEnable", v) == 0 ? std::to_string(v.dword) : "-";
+    out += "|";
+    out += key.query("ProxyServer", v) == 0 ? v.text : "-";
+    out += "|";
+    out += key.query("ProxyOverride", v) == 0 ? v.text : "-";
+    return out;
+}
+
+void set_lan(bool enabled, const std::string& server)
+{
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::create(platform::RegRoot::current_user,
+                                       platform::BROWSER_PROXY_KEY, key),
+              0);
+    ASSERT_EQ(key.set_dword("ProxyEnable", enabled ? 1 : 0), 0);
+    ASSERT_EQ(key.set_string("ProxyServer", server), 0);
+}
+
+}  // namespace monitor_test
