@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev
   # end-to-end proxy tests: a real web server and client
   nginx-light curl
+  # browser proxy setting tests: the desktop's proxy schema and its tool
+  libglib2.0-bin gsettings-desktop-schemas
 )
 bench_packages=(
   # proxy benchmark: load generator
