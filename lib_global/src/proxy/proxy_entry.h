@@ -1,0 +1,101 @@
+// The connection record of the proxy and the steps shared by its modules.
+// Everything here runs on the proxy thread.
+//
+// A record ties one browser connection to at most one web-server connection
+// and lives while at least one of them is attached (nrefer counts them). Each
+// attached stream carries the close handle onclose_stream: when either stream
+// closes, that side is cleared and the other side is closed too; the last
+// close frees the record and everything it owns. Detaching a side removes its
+// close handle, so the stream can close (or move to another owner) without
+// touching the record.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "acl_events.h"
+#include "proxy/aio_proxy.h"
+#include "proxy/dns_server.h"
+
+struct HTTP_REQ;
+struct HTTP_RES;
+
+#define APROXY_PAGE_BUF 40960   // start of a page kept for title capture
+#define APROXY_OBUF 4096        // initial room of the header output buffer
+
+struct APROXY_ENTRY;
+
+// Connections waiting for the answer for one domain, in arrival order.
+struct DOMAIN_WAITER {
+    std::string domain;
+    std::vector<APROXY_ENTRY*> entries;
+    int nrefer = 0;
+};
+
+struct AIO_PROXY_IMPL {
+    std::unordered_map<std::string, DOMAIN_WAITER*> pending;  // domain -> waiters
+    void* thread = nullptr;   // std::thread*, the proxy thread
+    std::atomic<int> quit{0};
+};
+
+struct APROXY_ENTRY {
+    AIO_PROXY* proxy;
+    ACL_ASTREAM* client;          // browser, null once detached
+    ACL_ASTREAM* server;          // web server, or null
+    int nrefer;                   // attached streams
+    char domain[DNS_DOMAIN_LEN];  // lower case, without port
+    DNS_LOOKUP_MSG dns;           // copy of the answer (domain, addresses, count)
+    int ip_idx;                   // next address to try
+    int port;                     // upstream port
+    time_t tm_begin;              // record created
+    time_t tm_stamp;              // current phase started
+    // Seconds spent per phase, for log lines.
+    int tm_hdr_req, tm_dns, tm_connect, tm_send_req, tm_hdr_res, tm_body;
+    HTTP_HDR_REQ* hdr_req;        // owned
+    HTTP_HDR_RES* hdr_res;        // owned, null until read
+    HTTP_REQ* http_req;           // owned, null unless a body is forwarded
+    HTTP_RES* http_res;           // owned, null until the body is read
+    std::string obuf;             // header text being sent
+    int error_sent;               // an error reply went out; no second one
+    int retries;                  // resends after a server closed early
+    std::string page_buf;         // start of a page for title capture
+    int title_state;              // 0..3
+    int client_paused;            // browser output is backed up: server reads wait
+    int pause_timer;              // the timer that takes the server read out is set
+    int server_paused;            // the server's read is out of the loop
+};
+
+// Record lifetime -------------------------------------------------------------
+
+APROXY_ENTRY* aproxy_entry_new(AIO_PROXY* proxy, ACL_ASTREAM* client);
+void aproxy_entry_attach_server(APROXY_ENTRY* entry, ACL_ASTREAM* server);
+// Detaches the side whose buffered stream is `stream`. 1 when that freed the
+// record, else 0.
+int aproxy_entry_detach(APROXY_ENTRY* entry, ACL_VSTREAM* stream);
+// Closes the server side and then the browser side; the record ends with them.
+void aproxy_entry_close(APROXY_ENTRY* entry);
+// Seconds since the phase started; restarts the phase clock.
+int aproxy_entry_stamp(APROXY_ENTRY* entry);
+
+// The timer that pauses the server side (proxy_relay); cancelled when the
+// record ends.
+void aproxy_relay_pause_timer(int event_type, ACL_EVENT* event, void* ctx);
+
+// Writes a fixed reply to the browser with default write and timeout
+// callbacks; the connection ends once it is out (when the record closes).
+void aproxy_reply(APROXY_ENTRY* entry, const char* reply);
+
+// Steps ------------------------------------------------------------------------
+
+void begin_http_proxy(APROXY_ENTRY* entry);
+void search_dns(APROXY_ENTRY* entry);
+void forward_start(APROXY_ENTRY* entry);
+int aio_proxy_reforward(APROXY_ENTRY* entry);
+void get_respond_header(APROXY_ENTRY* entry);
+
+// Callbacks that restore defaults and the like.
+int aproxy_return_zero(ACL_ASTREAM* astream, void* ctx);
+int aproxy_return_neg(ACL_ASTREAM* astream, void* ctx);

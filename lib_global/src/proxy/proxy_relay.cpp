@@ -1,0 +1,222 @@
+// Response side: reading the server's header (with resends and the error
+// replies), the hand-off to the acceleration hooks, and relaying header and
+// body to the browser.
+//
+// Flow control: body bytes are read from the server only while the browser
+// keeps up. When the browser's output queue grows past
+// APROXY_RELAY_HIGH_WATER the server side pauses, and the browser's write
+// callback (all queued output sent) resumes it, so a slow browser never makes
+// the proxy hold more than about one queue of a response in memory.
+#include <cstdio>
+#include <cstring>
+
+#include "acl_aio.h"
+#include "acl_aio_flow.h"
+#include "acl_msg.h"
+#include "acl_vstream.h"
+#include "http_chat_async.h"
+#include "http_hdr_req.h"
+#include "http_hdr_res.h"
+#include "http_res.h"
+#include "proxy_entry.h"
+
+#define APROXY_RELAY_HIGH_WATER (256 * 1024)  // queued browser bytes that pause the server
+
+namespace {
+
+int get_respond_header_ready(int status, void* ctx);
+void read_respond_body(APROXY_ENTRY* entry);
+
+int read_respond_hdr_error(ACL_ASTREAM* server, void* ctx) {
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    if (entry->client == nullptr || entry->error_sent) return 0;
+    if (acl_do_debug(24, 2)) {
+        ACL_VSTREAM* vs = acl_aio_vstream(server);
+        acl_msg_info("read_respond_hdr_error: %s, %s, read=%d, write=%d",
+                     vs ? acl_vstream_strerror(vs) : "", vs ? vs->addr_peer.c_str() : "", 0, 0);
+        http_hdr_print(&entry->hdr_req->hdr, "test");
+    }
+    if (entry->retries < AIO_PROXY_MAX_RETRY && aio_proxy_reforward(entry) == 0) return 0;
+    entry->error_sent = 1;
+    aproxy_reply(entry, PROXY_REPLY_RESPOND_ERROR);
+    return 0;
+}
+
+int respond_timeout_callback(ACL_ASTREAM*, void* ctx) {
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    if (entry->client == nullptr || entry->error_sent) return -1;
+    entry->error_sent = 1;
+    aproxy_reply(entry, PROXY_REPLY_RESPOND_TIMEOUT);
+    return -1;
+}
+
+void accelerate(APROXY_ENTRY* entry) {
+    AIO_PROXY* proxy = entry->proxy;
+    ACL_ASTREAM* client = entry->client;
+    ACL_ASTREAM* server = entry->server;
+    ACL_VSTREAM* cstream = acl_aio_vstream(client);
+    ACL_VSTREAM* sstream = acl_aio_vstream(server);
+    HTTP_HDR_REQ* req = http_hdr_req_clone(entry->hdr_req);
+    HTTP_HDR_RES* res = http_hdr_res_clone(entry->hdr_res);
+    if (aproxy_entry_detach(entry, cstream) == 0) aproxy_entry_detach(entry, sstream);
+    acl_non_blocking(ACL_VSTREAM_SOCK(cstream), ACL_BLOCKING);
+    acl_non_blocking(ACL_VSTREAM_SOCK(sstream), ACL_BLOCKING);
+    // From here on the sockets belong to the hook; the async streams let go
+    // of them without closing.
+    acl_aio_ctl(client, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*) nullptr, ACL_AIO_CTL_END);
+    acl_aio_ctl(server, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*) nullptr, ACL_AIO_CTL_END);
+    proxy->accel(cstream, sstream, req, res);
+    acl_aio_iocp_close(client);
+}
+
+int send_respond_header_ready(ACL_ASTREAM*, void* ctx) {
+    const char* myname = "send_respond_header_ready";
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    if (entry == nullptr || entry->hdr_res == nullptr) acl_msg_fatal("%s: input invalid", myname);
+    int status = entry->hdr_res->reply_status;
+    if (status > 300 && status < 400) {
+        // Redirects and 304 end after the header, whatever body follows.
+        aproxy_entry_close(entry);
+        return 0;
+    }
+    read_respond_body(entry);
+    return 0;
+}
+
+int get_respond_header_ready(int status, void* ctx) {
+    const char* myname = "get_respond_header_ready";
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    entry->tm_hdr_res = aproxy_entry_stamp(entry);
+    if (status != 0) {
+        acl_msg_error("%s: status(%d) error(%s)", myname, status,
+                      status == HTTP_CHAT_ERR_TIMEOUT ? "timeout" : "read error");
+        return -1;
+    }
+    if (entry->client == nullptr) {
+        acl_msg_warn("%s: client null", myname);
+        return -1;
+    }
+    if (http_hdr_res_parse(entry->hdr_res) < 0) {
+        acl_msg_error("%s: parse hdr_res error", myname);
+        return -1;
+    }
+    if (entry->hdr_res->reply_status == 100) {
+        get_respond_header(entry);
+        return 0;
+    }
+    AIO_PROXY* proxy = entry->proxy;
+    if (proxy->can_accel && proxy->accel && proxy->can_accel(entry->hdr_req, entry->hdr_res)) {
+        accelerate(entry);
+        return -1;
+    }
+
+    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, send_respond_header_ready,
+                ACL_AIO_CTL_TIMEOUT, proxy->rw_timeout, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr,
+                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
+    acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
+                ACL_AIO_CTL_END);
+    aproxy_entry_stamp(entry);
+    HTTP_HDR* hdr = &entry->hdr_res->hdr;
+    http_hdr_entry_replace(hdr, "Connection", "close", 1);
+    http_hdr_entry_replace(hdr, "Proxy-Connection", "close", 1);
+    entry->obuf.clear();
+    http_hdr_build(hdr, entry->obuf);
+    acl_aio_writen(entry->client, entry->obuf.data(), static_cast<int>(entry->obuf.size()));
+    return 0;
+}
+
+// Browser output drained: the server side may go on.
+int client_drained(ACL_ASTREAM*, void* ctx) {
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    if (!entry->client_paused) return 0;
+    entry->client_paused = 0;
+    if (entry->pause_timer) {
+        entry->pause_timer = 0;
+        acl_aio_cancel_timer(entry->proxy->aio, aproxy_relay_pause_timer, entry);
+    }
+    if (entry->server_paused) {
+        entry->server_paused = 0;
+        if (entry->server) acl_aio_enable_read(entry->server);
+    }
+    return 0;
+}
+
+int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
+    const char* myname = "read_respond_body_ready";
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    if (entry->retries > 0)
+        acl_debug(24, 2)("%s: url(http://%s%s) was retried, cnt=%d", myname, entry->hdr_req->host,
+                         entry->hdr_req->url_part.c_str(), entry->retries);
+    if (status >= HTTP_CHAT_ERR_MIN) {
+        entry->tm_body = aproxy_entry_stamp(entry);
+        return -1;
+    }
+    if (status == HTTP_CHAT_OK) {
+        entry->tm_body = aproxy_entry_stamp(entry);
+        aproxy_entry_close(entry);
+        return 0;
+    }
+    if (entry->client == nullptr) {
+        acl_msg_warn("%s: warning client null now", myname);
+        return -1;
+    }
+    if (dlen > 0) acl_aio_writen(entry->client, data, dlen);
+    if (status == HTTP_CHAT_CHUNK_TRAILER && (dlen <= 2 && (data[0] == '\r' || data[0] == '\n'))) {
+        // The empty line ends the chunked body; closing at an earlier
+        // trailer line would cut the body short.
+        aproxy_entry_close(entry);
+        return 0;
+    }
+    if (entry->client == nullptr) return -1;  // the browser went away during the write
+    if (!entry->client_paused && entry->client->write_left > APROXY_RELAY_HIGH_WATER) {
+        // The body reader asks for the next piece when this callback returns;
+        // that read is taken out of the loop at the start of the next pass.
+        entry->client_paused = 1;
+        entry->pause_timer = 1;
+        acl_aio_request_timer(entry->proxy->aio, aproxy_relay_pause_timer, entry, 0);
+    }
+    return 0;
+}
+
+int proxy_server_close_callback(ACL_ASTREAM*, void*) {
+    // Title capture would drop a listed title without a Flash object here.
+    return 0;
+}
+
+void read_respond_body(APROXY_ENTRY* entry) {
+    entry->http_res = http_res_new(entry->hdr_res);
+    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, client_drained, ACL_AIO_CTL_CLOSE_FN,
+                aproxy_return_neg, ACL_AIO_CTL_TIMEO_FN, aproxy_return_neg, ACL_AIO_CTL_CTX, static_cast<void*>(entry),
+                ACL_AIO_CTL_END);
+    acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, proxy_server_close_callback,
+                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
+    aproxy_entry_stamp(entry);
+    http_res_body_get_async(entry->http_res, entry->server, read_respond_body_ready, entry,
+                            entry->proxy->rw_timeout);
+}
+
+}  // namespace
+
+void aproxy_relay_pause_timer(int, ACL_EVENT*, void* ctx) {
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    entry->pause_timer = 0;
+    if (entry->client_paused && entry->server && acl_aio_isrset(entry->server)) {
+        acl_aio_disable_read(entry->server);
+        entry->server_paused = 1;
+    }
+}
+
+void get_respond_header(APROXY_ENTRY* entry) {
+    if (entry->hdr_res) http_hdr_res_free(entry->hdr_res);
+    entry->hdr_res = http_hdr_res_new();
+    entry->hdr_res->hdr_req = entry->hdr_req;
+    char url[1024];
+    snprintf(url, sizeof(url), "http://%s%s", entry->hdr_req->host,
+             entry->hdr_req->url_part.c_str());
+    entry->hdr_res->url = url;
+    acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, read_respond_hdr_error, ACL_AIO_CTL_TIMEO_FN,
+                respond_timeout_callback, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
+    aproxy_entry_stamp(entry);
+    http_hdr_res_get_async(entry->hdr_res, entry->server, get_respond_header_ready, entry,
+                           entry->proxy->rw_timeout);
+}

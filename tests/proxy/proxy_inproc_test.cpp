@@ -1,0 +1,518 @@
+// The proxy run inside the test process against real nginx, scripted servers
+// on raw sockets and curl. Running it in-process lets the tests answer names
+// with chosen addresses, count lookups, step the DNS clock and lower the
+// proxy's timeouts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "../e2e/proxy/harness.h"
+#include "acl_msg.h"
+#include "proxy/aio_proxy.h"
+#include "proxy/dns_cache.h"
+#include "proxy/netdb.h"
+
+using namespace proxy_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ------------------------------------------------------------ resolver seam
+
+std::mutex g_dns_mu;
+std::condition_variable g_dns_cv;
+std::map<std::string, std::vector<std::string>> g_names;  // name -> addresses
+std::map<std::string, int> g_lookups;                     // name -> resolver calls
+std::string g_hold;                                       // lookups of this name wait
+bool g_release = false;
+
+int test_resolver(const char* name, std::vector<std::string>& addrs, std::string& error) {
+    std::unique_lock<std::mutex> lock(g_dns_mu);
+    g_lookups[name]++;
+    if (g_hold == name) g_dns_cv.wait_for(lock, std::chrono::seconds(10), [] { return g_release; });
+    auto it = g_names.find(name);
+    if (it == g_names.end()) {
+        error = "no such host";
+        return -1;
+    }
+    addrs = it->second;
+    return 0;
+}
+
+int lookups(const std::string& name) {
+    std::lock_guard<std::mutex> lock(g_dns_mu);
+    return g_lookups[name];
+}
+
+void add_name(const std::string& name, std::vector<std::string> addrs) {
+    std::lock_guard<std::mutex> lock(g_dns_mu);
+    g_names[name] = std::move(addrs);
+}
+
+std::atomic<time_t> g_dns_now{0};
+time_t test_clock() {
+    time_t t = g_dns_now.load();
+    return t ? t : time(nullptr);
+}
+
+// ------------------------------------------------------------ environment
+
+struct World {
+    TempDir dir;
+    std::unique_ptr<ScriptedServer> close_delimited;  // upstream of nginx's /chunked/
+    std::unique_ptr<Nginx> nginx;
+    AIO_PROXY* proxy = nullptr;
+    int proxy_port = 0;
+    std::string small, medium;
+};
+World* g_world = nullptr;
+AIO_PROXY* g_proxy = nullptr;  // never freed, as in the service
+
+// Replies with a body of known bytes and no length, then closes.
+void close_delimited_reply(platform::TcpSocket& s) {
+    std::string head, body;
+    if (!read_request(s, head, body)) return;
+    s.send_all("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+    std::string data = pattern_bytes(300000, 77);
+    for (size_t off = 0; off < data.size(); off += 7000)
+        s.send_all(data.substr(off, 7000));
+}
+
+class ProxyEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        g_world = new World;
+        g_world->close_delimited = std::make_unique<ScriptedServer>(close_delimited_reply);
+        g_world->nginx =
+            std::make_unique<Nginx>(g_world->dir.path(), g_world->close_delimited->port());
+        ASSERT_TRUE(g_world->nginx->ok()) << read_file(g_world->dir.path() / "error.log");
+        g_world->small = "<html><head><title>t</title></head><body>small page</body></html>\n";
+        g_world->medium = pattern_bytes(6 * 1024 * 1024 + 13, 5);
+        write_file(g_world->nginx->root() / "small.html", g_world->small);
+        write_file(g_world->nginx->root() / "medium.bin", g_world->medium);
+
+        acl_netdb_set_resolver(test_resolver);
+        dns_cache_set_clock(test_clock);
+        for (int attempt = 0; attempt < 5 && g_world->proxy == nullptr; ++attempt) {
+            g_world->proxy_port = platform::free_loopback_port();
+            std::string addr = "127.0.0.1:" + std::to_string(g_world->proxy_port);
+            g_world->proxy = aio_proxy_create(addr.c_str(), 0);
+        }
+        ASSERT_NE(g_world->proxy, nullptr);
+        g_proxy = g_world->proxy;
+        ASSERT_EQ(aio_proxy_start(g_world->proxy), 0);
+    }
+    void TearDown() override {
+        if (g_world->proxy) aio_proxy_stop(g_world->proxy);
+        acl_netdb_set_resolver(nullptr);
+        dns_cache_set_clock(nullptr);
+        // The proxy stays allocated: the service never frees one.
+        g_world->nginx.reset();
+        g_world->close_delimited.reset();
+        delete g_world;
+    }
+};
+
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ProxyEnvironment);
+
+class ProxyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(g_world, nullptr);
+        ASSERT_NE(g_world->proxy, nullptr);
+        g_world->proxy->rw_timeout = AIO_PROXY_RW_TIMEOUT;
+        g_world->proxy->conn_timeout = AIO_PROXY_CONN_TIMEOUT;
+    }
+    int proxy_port() const { return g_world->proxy_port; }
+    int nginx_port() const { return g_world->nginx->port(); }
+    std::string nginx_url(const std::string& path) const { return g_world->nginx->url(path); }
+
+    // A raw GET through the proxy; the whole answer until the close.
+    std::string raw_get(const std::string& url, const std::string& extra = "",
+                        bool* closed = nullptr, int idle_ms = 10000) {
+        auto host = url.substr(7, url.find('/', 7) - 7);
+        return raw_exchange(proxy_port(),
+                            "GET " + url + " HTTP/1.1\r\nHost: " + host + "\r\n" + extra + "\r\n",
+                            closed, idle_ms);
+    }
+};
+
+std::string body_of(const std::string& response) {
+    auto p = response.find("\r\n\r\n");
+    return p == std::string::npos ? "" : response.substr(p + 4);
+}
+
+std::string head_of(const std::string& response) {
+    auto p = response.find("\r\n\r\n");
+    return p == std::string::npos ? response : response.substr(0, p + 4);
+}
+
+// ------------------------------------------------------------ relay
+
+TEST_F(ProxyTest, CurlGetsIdenticalBodiesFromNginx) {
+    auto small = curl(proxy_port(), {nginx_url("/small.html")});
+    EXPECT_EQ(small.status, 0);
+    EXPECT_EQ(small.output, g_world->small);
+    auto medium = curl(proxy_port(), {nginx_url("/medium.bin")});
+    EXPECT_EQ(medium.status, 0);
+    EXPECT_TRUE(medium.output == g_world->medium) << "size " << medium.output.size();
+}
+
+TEST_F(ProxyTest, ResponseHeaderIsMarkedCloseAndRequestCarriesVia) {
+    std::string seen;
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        seen = head;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    });
+    auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/a?b=c",
+                     "Proxy-Connection: keep-alive\r\nConnection: keep-alive\r\n");
+    EXPECT_EQ(header_value(r, "Connection"), "close");
+    EXPECT_EQ(header_value(r, "Proxy-Connection"), "close");
+    EXPECT_EQ(body_of(r), "ok");
+    EXPECT_EQ(seen.rfind("GET /a?b=c HTTP/1.1\r\n", 0), 0u) << seen;
+    EXPECT_EQ(header_value(seen, "Connection"), "close");
+    EXPECT_EQ(header_value(seen, "Proxy-Connection"), "close");
+    EXPECT_EQ(header_value(seen, "x-via-tarvospeed"), aio_proxy_via());
+}
+
+TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
+    std::string received;
+    ScriptedServer echo([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        received = body;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                   "\r\n\r\n" + body);
+    });
+    std::string payload = pattern_bytes(300 * 1024 + 3, 9);
+    write_file(g_world->dir.path() / "post.bin", payload);
+    auto r = curl(proxy_port(), {"--data-binary", "@" + (g_world->dir.path() / "post.bin").string(),
+                                 "-H", "Expect:",
+                                 "http://127.0.0.1:" + std::to_string(echo.port()) + "/post"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(received == payload) << received.size();
+    EXPECT_TRUE(r.output == payload) << r.output.size();
+
+    // A POST with a zero length goes straight to the response.
+    auto empty = curl(proxy_port(), {"-X", "POST", "-H", "Content-Length: 0",
+                                     "http://127.0.0.1:" + std::to_string(echo.port()) + "/e"});
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.output, "");
+}
+
+TEST_F(ProxyTest, ChunkedResponseReachesBrowserStillChunked) {
+    const std::string chunked = "5\r\nhello\r\n1a;ext=1\r\nabcdefghijklmnopqrstuvwxyz\r\n"
+                                "0\r\nX-Trailer: yes\r\n\r\n";
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        s.send_all("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+        s.send_all(chunked.substr(0, 9));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        s.send_all(chunked.substr(9));
+        std::string rest;
+        s.recv_until_close(rest, 5000);  // keeps the connection: the framing must end it
+    });
+    bool closed = false;
+    auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/c", "", &closed, 5000);
+    EXPECT_TRUE(closed) << "the end of the chunked body ends the connection";
+    EXPECT_EQ(header_value(r, "Transfer-Encoding"), "chunked");
+    EXPECT_EQ(body_of(r), chunked);
+
+    // nginx turns a reply without length into chunks; curl decodes them.
+    auto c = curl(proxy_port(), {"-D", "-", nginx_url("/chunked/x")});
+    EXPECT_EQ(c.status, 0);
+    EXPECT_NE(c.output.find("Transfer-Encoding: chunked"), std::string::npos) << head_of(c.output);
+    EXPECT_TRUE(body_of(c.output) == pattern_bytes(300000, 77)) << body_of(c.output).size();
+}
+
+TEST_F(ProxyTest, BodyWithoutLengthIsReadUntilClose) {
+    auto r = curl(proxy_port(),
+                  {"http://127.0.0.1:" + std::to_string(g_world->close_delimited->port()) + "/u"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.output == pattern_bytes(300000, 77)) << r.output.size();
+}
+
+TEST_F(ProxyTest, RedirectAnd304EndAfterTheHeader) {
+    struct Case {
+        std::string status;
+    } cases[] = {{"302 Found"}, {"301 Moved"}, {"304 Not Modified"}};
+    for (const auto& c : cases) {
+        ScriptedServer server([&](platform::TcpSocket& s) {
+            std::string head, body;
+            if (!read_request(s, head, body)) return;
+            s.send_all("HTTP/1.1 " + c.status +
+                       "\r\nLocation: http://x/\r\nContent-Length: 10\r\n\r\n0123456789");
+            std::string rest;
+            s.recv_until_close(rest, 5000);
+        });
+        bool closed = false;
+        auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/", "", &closed,
+                         4000);
+        EXPECT_TRUE(closed) << c.status;
+        EXPECT_EQ(r.rfind("HTTP/1.1 " + c.status + "\r\n", 0), 0u) << r;
+        EXPECT_EQ(body_of(r), "") << c.status;
+    }
+    // The same with nginx and curl.
+    auto redirect = curl(proxy_port(), {"-D", "-", "-o", "/dev/null", nginx_url("/redirect")});
+    EXPECT_EQ(redirect.output.rfind("HTTP/1.1 302", 0), 0u) << redirect.output;
+    auto not_modified = curl(proxy_port(), {"-D", "-", "-H",
+                                            "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT",
+                                            nginx_url("/small.html")});
+    EXPECT_EQ(not_modified.status, 0);
+    EXPECT_EQ(not_modified.output.rfind("HTTP/1.1 304", 0), 0u) << not_modified.output;
+    EXPECT_EQ(body_of(not_modified.output), "");
+}
+
+TEST_F(ProxyTest, InterimContinueIsFollowedOnlyByTheFinalHeader) {
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        s.send_all("HTTP/1.1 100 Continue\r\n\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal");
+    });
+    auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/");
+    EXPECT_EQ(r.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r;
+    EXPECT_EQ(r.find("100 Continue"), std::string::npos);
+    EXPECT_EQ(body_of(r), "final");
+}
+
+// ------------------------------------------------------------ intake
+
+TEST_F(ProxyTest, LoopIsDetectedInAnyCaseAndOtherIdentitiesPass) {
+    std::string seen;
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        seen = head;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    });
+    std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+    std::string mine = aio_proxy_via();
+    std::string upper = mine;
+    for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (const std::string& via : {mine, upper}) {
+        for (const char* name : {"x-via-tarvospeed", "X-Via-TarvoSpeed"}) {
+            auto r = raw_get(url, std::string(name) + ": " + via + "\r\n");
+            EXPECT_EQ(r, PROXY_REPLY_LOOP) << name << ": " << via;
+        }
+    }
+    EXPECT_EQ(server.accepted(), 0) << "a looping request never reaches a server";
+
+    auto r = raw_get(url, "X-Via-Tarvospeed: tarvospeed-1\r\n");
+    EXPECT_EQ(body_of(r), "ok");
+    EXPECT_EQ(header_value(seen, "x-via-tarvospeed"), "tarvospeed-1");
+}
+
+TEST_F(ProxyTest, PutIsClosedWithoutReplyAndHeadGetsBadRequestAfterConnect) {
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string rest;
+        s.recv_until_close(rest, 3000);
+    });
+    std::string target = "127.0.0.1:" + std::to_string(server.port());
+    bool closed = false;
+    auto put = raw_exchange(proxy_port(),
+                            "PUT http://" + target + "/ HTTP/1.1\r\nHost: " + target + "\r\n\r\n",
+                            &closed, 5000);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(put, "");
+    EXPECT_EQ(server.accepted(), 0);
+
+    auto head = raw_exchange(proxy_port(),
+                             "HEAD http://" + target + "/ HTTP/1.1\r\nHost: " + target + "\r\n\r\n",
+                             &closed, 5000);
+    EXPECT_EQ(head, PROXY_REPLY_BAD_REQUEST);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(server.accepted(), 1) << "the bad-request reply follows the connect";
+}
+
+TEST_F(ProxyTest, MalformedRequestsCloseWithoutHarmingOthers) {
+    // A slow download runs while the bad requests arrive.
+    std::string slow_body;
+    std::thread slow([&] {
+        auto r = curl(proxy_port(), {"--limit-rate", "2M", nginx_url("/medium.bin")});
+        slow_body = r.output;
+    });
+    std::string line100k(100 * 1024, 'a');
+    std::string many_lines;
+    for (int i = 0; i < 2000; ++i) many_lines += "X-H" + std::to_string(i) + ": v\r\n";
+    std::string noise = pattern_bytes(4096, 3);
+    const std::string cases[] = {
+        noise + "\r\n\r\n",
+        "GET http://127.0.0.1/" + line100k + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "GET http://127.0.0.1/ HTTP/1.1\r\nHost: 127.0.0.1\r\n" + many_lines + "\r\n",
+        "GET /relative HTTP/1.1\r\nUser-Agent: t\r\n\r\n",
+        "POST http://127.0.0.1:" + std::to_string(nginx_port()) +
+            "/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: abc\r\n\r\nxyz",
+    };
+    for (const auto& req : cases) {
+        bool closed = false;
+        auto r = raw_exchange(proxy_port(), req, &closed, 10000);
+        EXPECT_TRUE(closed) << req.substr(0, 60);
+        EXPECT_EQ(r.rfind("HTTP/1.1 200", 0), std::string::npos) << req.substr(0, 60);
+    }
+    slow.join();
+    EXPECT_TRUE(slow_body == g_world->medium) << slow_body.size();
+    // The proxy still serves.
+    EXPECT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
+}
+
+TEST_F(ProxyTest, SilentBrowserIsDroppedAfterTheReadWriteTimeout) {
+    g_world->proxy->rw_timeout = 1;
+    platform::TcpSocket s;
+    ASSERT_EQ(s.connect("127.0.0.1", proxy_port()), 0);
+    std::string out;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.recv_until_close(out, 10000), 1) << "closed by the proxy";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(ProxyTest, ServerSilentAfterTheRequestGetsTheResponseTimeout) {
+    g_world->proxy->rw_timeout = 1;
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string rest;
+        s.recv_until_close(rest, 8000);
+    });
+    auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/");
+    EXPECT_EQ(r, PROXY_REPLY_RESPOND_TIMEOUT);
+}
+
+// ------------------------------------------------------------ upstream
+
+TEST_F(ProxyTest, NameThatDoesNotResolveGetsTheDnsReply) {
+    auto r = raw_exchange(proxy_port(),
+                          "GET http://nowhere.test/ HTTP/1.1\r\nHost: nowhere.test\r\n\r\n");
+    EXPECT_EQ(r, PROXY_REPLY_DNS_ERROR);
+    // Failures are not cached: the next request asks again.
+    raw_exchange(proxy_port(), "GET http://nowhere.test/ HTTP/1.1\r\nHost: nowhere.test\r\n\r\n");
+    EXPECT_EQ(lookups("nowhere.test"), 2);
+}
+
+TEST_F(ProxyTest, RefusedConnectGetsTheConnectErrorReply) {
+    add_name("refused.test", {"127.0.0.1"});
+    int closed_port = platform::free_loopback_port();
+    std::string host = "refused.test:" + std::to_string(closed_port);
+    auto r = raw_exchange(proxy_port(),
+                          "GET http://" + host + "/ HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(r, PROXY_REPLY_CONNECT_ERROR);
+}
+
+TEST_F(ProxyTest, SecondAddressIsTriedWhenTheFirstRefuses) {
+    // Nothing listens on 127.0.0.2 at nginx's port; nginx answers on 127.0.0.1.
+    add_name("two.test", {"127.0.0.2", "127.0.0.1", "127.0.0.3"});
+    auto r = raw_get("http://two.test:" + std::to_string(nginx_port()) + "/small.html");
+    EXPECT_EQ(r.rfind("HTTP/1.1 200", 0), 0u) << r;
+    EXPECT_EQ(body_of(r), g_world->small);
+}
+
+TEST_F(ProxyTest, TenConnectionsForOneHostShareOneLookup) {
+    add_name("ten.test", {"127.0.0.1"});
+    {
+        std::lock_guard<std::mutex> lock(g_dns_mu);
+        g_hold = "ten.test";
+        g_release = false;
+    }
+    std::string host = "ten.test:" + std::to_string(nginx_port());
+    std::vector<platform::TcpSocket> clients(10);
+    for (auto& c : clients) {
+        ASSERT_EQ(c.connect("127.0.0.1", proxy_port()), 0);
+        c.send_all("GET http://" + host + "/small.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    }
+    // Wait until the one lookup is under way, give the others time to queue.
+    for (int i = 0; i < 200 && lookups("ten.test") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        std::lock_guard<std::mutex> lock(g_dns_mu);
+        g_release = true;
+        g_hold.clear();
+    }
+    g_dns_cv.notify_all();
+    for (auto& c : clients) {
+        std::string out;
+        c.recv_until_close(out, 10000);
+        EXPECT_EQ(body_of(out), g_world->small);
+    }
+    EXPECT_EQ(lookups("ten.test"), 1);
+}
+
+TEST_F(ProxyTest, CachedAnswerServesFor299SecondsNot300) {
+    add_name("cache.test", {"127.0.0.1"});
+    std::string url = "http://cache.test:" + std::to_string(nginx_port()) + "/small.html";
+    time_t t0 = time(nullptr) + 100000;  // far from any earlier answer
+    g_dns_now = t0;
+    EXPECT_EQ(body_of(raw_get(url)), g_world->small);
+    EXPECT_EQ(lookups("cache.test"), 1);
+    g_dns_now = t0 + 299;
+    EXPECT_EQ(body_of(raw_get(url)), g_world->small);
+    EXPECT_EQ(lookups("cache.test"), 1) << "299 seconds later: answered from the cache";
+    g_dns_now = t0 + 300;
+    EXPECT_EQ(body_of(raw_get(url)), g_world->small);
+    EXPECT_EQ(lookups("cache.test"), 2) << "300 seconds later: asked again";
+    g_dns_now = 0;
+}
+
+TEST_F(ProxyTest, ServerClosingBeforeAnsweringIsRetriedThreeTimes) {
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        read_request(s, head, body);
+    });
+    auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/");
+    EXPECT_EQ(r, PROXY_REPLY_RESPOND_ERROR);
+    EXPECT_EQ(server.accepted(), 4) << "the first attempt and three resends";
+
+    // A server that fails twice and then answers is reached on the third try.
+    std::atomic<int> n{0};
+    ScriptedServer flaky([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        if (++n < 3) return;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nlate");
+    });
+    auto ok = raw_get("http://127.0.0.1:" + std::to_string(flaky.port()) + "/");
+    EXPECT_EQ(body_of(ok), "late");
+}
+
+TEST_F(ProxyTest, ConnectTunnelCarriesBytesBothWaysUntilClose) {
+    std::atomic<bool> server_saw_close{false};
+    ScriptedServer echo([&](platform::TcpSocket& s) {
+        s.send_all("greeting");
+        for (;;) {
+            std::string in;
+            long n = s.recv_some(in, 5000);
+            if (n <= 0) break;
+            s.send_all(in);
+        }
+        server_saw_close = true;
+    });
+    platform::TcpSocket c;
+    ASSERT_EQ(c.connect("127.0.0.1", proxy_port()), 0);
+    std::string target = "127.0.0.1:" + std::to_string(echo.port());
+    c.send_all("CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n");
+    std::string got;
+    std::string expect_start = std::string(PROXY_REPLY_TUNNEL_OK) + "greeting";
+    ASSERT_EQ(c.recv_until(got, expect_start, 5000), 1) << got;
+    EXPECT_EQ(got, expect_start);
+    std::string big = pattern_bytes(1 << 20, 11);
+    std::thread writer([&] { c.send_all(big); });
+    std::string echoed;
+    while (echoed.size() < big.size() && c.recv_some(echoed, 5000) > 0) {
+    }
+    writer.join();
+    EXPECT_TRUE(echoed == big) << echoed.size();
+    c.close();
+    for (int i = 0; i < 300 && !server_saw_close; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(server_saw_close);
+}
+
+}  // namespace
