@@ -6,6 +6,7 @@
 #include "initial.h"
 
 #include "acl_msg.h"
+#include "lc_sys.h"
 #include "safedaemon_core.h"
 
 int main(int argc, char** argv)
@@ -16,5 +17,6 @@ int main(int argc, char** argv)
     __SafeDaemonRegisterInit(monitor_init, 0);
     __SafeDaemonRegisterFini(monitor_fini, 0);
     __SafeDaemonLoop(argc, argv);
+    LC_SocketDestroy();
     return 0;
 }

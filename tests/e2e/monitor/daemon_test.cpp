@@ -3,7 +3,9 @@
 
 #include "monitor_fixture.h"
 
+#include "lc_config.h"
 #include "platform/child_process.h"
+#include "platform/profile.h"
 
 #include <signal.h>
 
@@ -157,6 +159,61 @@ TEST_F(DaemonTest, ChildExitingWithOtherCodesIsRestarted)
     EXPECT_GE(starts[2] - starts[1], 900);
     // The termination signal ends the daemon with 0.
     EXPECT_EQ(daemon.stop(5000), 0);
+}
+
+TEST_F(DaemonTest, RestartReplacesTheRunningDaemon)
+{
+    write_config();
+    platform::ChildProcess first;
+    ASSERT_EQ(first.start({kMonitor, "real_start", "monitor.conf"}, dir.options()), 0);
+    ASSERT_TRUE(wait_until([&] { return child_starts().size() == 1; }));
+
+    platform::ChildOptions o = dir.options();
+    o.stdout_path = dir.file("restart.out");
+    platform::ChildProcess second;
+    ASSERT_EQ(second.start({kMonitor, "restart", "monitor.conf"}, o), 0);
+    EXPECT_GE(first.wait(10000), 0);  // stopped by the restart
+    ASSERT_TRUE(wait_until([&] { return child_starts().size() == 2; }));
+    EXPECT_TRUE(wait_until([&] { return read_pid(dir.file("tarvomonitor_pid")) == second.pid(); }));
+    EXPECT_TRUE(second.running());
+
+    // The new daemon's watch points the browser at the local proxy.
+    std::string out = read_file(dir.file("restart.out"));
+    EXPECT_NE(out.find("Set Proxy Server: 127.0.0.1     Port: 28081\n"), std::string::npos) << out;
+    std::string msg = read_file(dir.file("prxy_wrp.log"));
+    EXPECT_NE(msg.find("msg(pid=" + std::to_string(second.pid())), std::string::npos) << msg;
+    EXPECT_NE(msg.find("Start Initialize\r\n"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("End Initialize\r\n"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("start monitor thread.\r\n"), std::string::npos) << msg;
+    EXPECT_EQ(second.stop(5000), 0);
+}
+
+TEST(MonitorSample, ConfigurationPointsAtTheProxyBesideIt)
+{
+    const std::string path = std::string(TARVO_PROGRAM_DIR) + "/tarvomonitor.conf";
+    LC_CONFIG cfg;
+    ASSERT_EQ(LC_ConfigLoad(&cfg, path.c_str()), 0);
+    std::string exec, process, server, server_port;
+    int port = 0;
+    ASSERT_EQ(LC_ConfigGetString(&cfg, "exec_name", exec), 0);
+    ASSERT_EQ(LC_ConfigGetString(&cfg, "proxy_process", process), 0);
+    ASSERT_EQ(LC_ConfigGetString(&cfg, "p2p_proxy_server", server), 0);
+    ASSERT_EQ(LC_ConfigGetString(&cfg, "p2p_proxy_server_port", server_port), 0);
+    ASSERT_EQ(LC_ConfigGetInt(&cfg, "p2p_proxy_port", &port), 0);  // LF line ends
+    EXPECT_EQ(exec, "tarvoproxy");
+    EXPECT_EQ(process, "tarvoproxy");
+    EXPECT_EQ(server, "127.0.0.1");
+    EXPECT_EQ(port, 28081);
+    EXPECT_EQ(server_port, "127.0.0.1:28081");
+
+    // The proxy's own default listen address, when its file is there too.
+    const std::string ini = std::string(TARVO_PROGRAM_DIR) + "/tarvoproxy.ini";
+    if (std::filesystem::exists(ini)) {
+        char ip[64];
+        platform::profile_read_string("proxy", "listen_ip", "", ip, sizeof(ip), ini.c_str());
+        EXPECT_EQ(server, ip);
+        EXPECT_EQ(port, platform::profile_read_int("proxy", "listen_port", 0, ini.c_str()));
+    }
 }
 
 TEST_F(DaemonTest, CommandLineChecks)

@@ -78,6 +78,7 @@ TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
 {
     set_lan(true, "10.1.2.3:8080");
     start_proxy();
+    testing::internal::CaptureStdout();
     start_watch();
     ASSERT_TRUE(lan_becomes(kLocal)) << lan_setting();
     if (desktop_schema_installed()) {
@@ -98,6 +99,24 @@ TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
     // The proxy is back: so is the local setting.
     start_proxy();
     ASSERT_TRUE(lan_becomes(kLocal)) << lan_setting();
+
+    proxy_watch_stop(watch);
+    watch = nullptr;
+    std::string out = testing::internal::GetCapturedStdout();
+    const char* sequence[] = {
+        "Proxy Server: 127.0.0.1     Port: 28081\n",
+        "Set Proxy Server: 127.0.0.1     Port: 28081\n",
+        "proxy process closed.\n",
+        "Old Proxy Server: 10.1.2.3     Port: 8080\n",
+        "Proxy Server: 10.1.2.3     Port: 8080\n",
+        "proxy process opened.\n",
+        "Proxy Server: 127.0.0.1     Port: 28081\n",
+    };
+    std::size_t at = 0;
+    for (const char* line : sequence) {
+        at = out.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " in:\n" << out;
+    }
 }
 
 TEST_F(WatchTest, DisabledSettingGivesDirectAccessWhenProxyIsGone)
