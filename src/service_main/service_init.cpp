@@ -1,0 +1,39 @@
+#include "service_init.h"
+
+#include "acl_msg.h"
+#include "acl_workq.h"
+#include "proxy/aio_proxy.h"
+
+namespace {
+
+constexpr int kWorkerThreads = 100;  // service worker queue: threads at most
+constexpr int kWorkerIdle = 60;      // seconds an idle worker waits before it ends
+
+}  // namespace
+
+void service_init(SERVICE_CONF& conf)
+{
+    conf.workq = acl_workq_create(kWorkerThreads, kWorkerIdle, 0, 0);
+    if (conf.workq == nullptr)
+        acl_msg_fatal("%s(%d): create worker queue error", __func__, __LINE__);
+
+    _read_config(&conf);
+    acl_debug_init(conf.debug_level.c_str());
+
+    std::string cache_path = conf.cache_path;
+    if (!cache_path.empty() && cache_path.back() == '/')
+        cache_path.pop_back();
+    acl_msg_info("%s(%d): cache_path=%s", __func__, __LINE__, cache_path.c_str());
+
+    std::string addr = conf.listen_ip + ":" + std::to_string(conf.listen_port);
+    conf.proxy = aio_proxy_create(addr.c_str(), conf.cap_title);
+    if (conf.proxy == nullptr)
+        acl_msg_fatal("%s(%d): create aio proxy error, addr(%s)", __func__, __LINE__, addr.c_str());
+    acl_msg_info("%s(%d): listen on addr=%s, uid=%u", __func__, __LINE__, addr.c_str(),
+                 static_cast<unsigned>(conf.client_id.load()));
+}
+
+void service_start(SERVICE_CONF& conf)
+{
+    aio_proxy_start(conf.proxy);
+}
