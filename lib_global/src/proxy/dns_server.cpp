@@ -6,14 +6,10 @@
 
 #include "acl_aio.h"
 #include "acl_msg.h"
-#if __has_include("acl_msgio.h")
 #include "acl_msgio.h"
-#define DNS_HAVE_MSGIO 1
-#endif
 #include "acl_workq.h"
 #include "proxy/dns_cache.h"
 
-#ifdef DNS_HAVE_MSGIO
 struct DNS_SERVER {
     ACL_AIO* aio;
     ACL_WORKQ* wq;              // resolver threads
@@ -67,7 +63,7 @@ void lookup_thread(int, ACL_WORKER_ATTR* worker) {
     reply_lookup_msg(msg);
 }
 
-int on_lookup_request(int, ACL_MSGIO* mio, const ACL_MSGIO_INFO* info, void* ctx) {
+int on_lookup_request(int, ACL_MSGIO* mio, const ACL_MSGIO_MSG* info, void* ctx) {
     auto* server = static_cast<DNS_SERVER*>(ctx);
     if (info->dlen != static_cast<int>(sizeof(DNS_LOOKUP_MSG))) {
         acl_msg_error("on_lookup_request: dlen(%d) invalid", info->dlen);
@@ -85,7 +81,7 @@ int on_lookup_request(int, ACL_MSGIO* mio, const ACL_MSGIO_INFO* info, void* ctx
     return 0;
 }
 
-int on_lookup_reply(int, ACL_MSGIO*, const ACL_MSGIO_INFO* info, void*) {
+int on_lookup_reply(int, ACL_MSGIO*, const ACL_MSGIO_MSG* info, void*) {
     if (info->dlen != static_cast<int>(sizeof(DNS_LOOKUP_MSG))) {
         acl_msg_error("on_lookup_reply: dlen(%d) invalid", info->dlen);
         return -1;
@@ -108,7 +104,7 @@ DNS_SERVER* dns_server_create(ACL_AIO* aio, int timeout) {
 
     auto* server = new DNS_SERVER;
     server->aio = aio;
-    server->listener = acl_msgio_listen(aio, nullptr);
+    server->listener = acl_msgio_listen(aio);
     if (server->listener == nullptr) acl_msg_fatal("%s: listen error", myname);
     acl_msgio_addr(server->listener, server->addr, sizeof(server->addr));
     acl_msgio_reg(server->listener, DNS_MSG_LOOKUP_REQ, on_lookup_request, server);
@@ -147,39 +143,3 @@ int dns_server_lookup(DNS_SERVER* server, const DNS_LOOKUP_MSG* msg) {
     }
     return 0;
 }
-#else
-// Interim: the resolver runs on the loop thread until the message channel exists.
-struct DNS_SERVER {
-    ACL_AIO* aio;
-};
-
-DNS_SERVER* dns_server_create(ACL_AIO* aio, int timeout) {
-    if (aio == nullptr) acl_msg_fatal("%s(%d): aio null", "dns_server_create", __LINE__);
-    dns_cache_init(timeout, 0);
-    auto* server = new DNS_SERVER;
-    server->aio = aio;
-    return server;
-}
-
-int dns_server_lookup(DNS_SERVER* server, const DNS_LOOKUP_MSG* msg) {
-    DNS_LOOKUP_MSG copy = *msg;
-    copy.dns_server = server;
-    copy.h_dns_db = nullptr;
-    copy.ip_cnt = 0;
-    ACL_NETDB* db = dns_cache_lookup(copy.domain);
-    if (db == nullptr) {
-        int err = 0;
-        db = acl_gethostbyname(copy.domain, &err);
-        if (db) dns_cache_push(db);
-    }
-    if (db) {
-        int n = acl_netdb_size(db) > DNS_MAX_IP ? DNS_MAX_IP : acl_netdb_size(db);
-        for (int i = 0; i < n; ++i)
-            snprintf(copy.ip[i], sizeof(copy.ip[i]), "%s", acl_netdb_index_ip(db, i));
-        copy.ip_cnt = n;
-        acl_netdb_free(db);
-    }
-    copy.callback(&copy);
-    return 0;
-}
-#endif
