@@ -315,16 +315,16 @@ Process& Process::operator=(Process&& o) noexcept
 
 int Process::start_hidden(std::string_view command_line)
 {
+    if (pid_ > 0) {
+        errno = EBUSY;
+        return -1;
+    }
     LaunchPlan plan;
     if (plan.prepare(command_line_split(command_line)) != 0)
         return -1;
     int pid = spawn_child(plan);
     if (pid < 0)
         return -1;
-    if (pid_ > 0) {
-        int status;
-        ::waitpid(pid_, &status, WNOHANG);
-    }
     pid_ = pid;
     return 0;
 }

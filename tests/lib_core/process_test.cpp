@@ -129,6 +129,9 @@ TEST_F(ProcessTest, TerminateEndsARunningChild)
     int pid = p.pid();
     started.push_back(pid);
     EXPECT_TRUE(alive(pid));
+    EXPECT_EQ(p.start_hidden("/bin/sleep 30"), -1);  // one child per object
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(p.pid(), pid);
     EXPECT_EQ(p.terminate(), 0);
     EXPECT_FALSE(alive(pid));
     EXPECT_EQ(p.pid(), -1);

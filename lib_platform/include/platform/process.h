@@ -50,7 +50,8 @@ public:
     Process& operator=(const Process&) = delete;
 
     // Starts the program of `command_line`, hidden. 0, or -1 (errno: ENOENT
-    // when the program is not found, else the reason exec or fork gave).
+    // when the program is not found, EBUSY when this object still holds a
+    // child not waited for, else the reason exec or fork gave).
     int start_hidden(std::string_view command_line);
 
     // Waits without limit for the child to end and reports its exit code
