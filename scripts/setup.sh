@@ -10,6 +10,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   # testing
   libgtest-dev libgmock-dev
+  # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # end-to-end proxy tests: a real web server and client
   nginx-light curl
   # browser proxy setting tests: the desktop's proxy schema and its tool
