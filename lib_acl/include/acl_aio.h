@@ -42,9 +42,11 @@
 //     output is queued every later write is queued behind it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <thread>
 
 #include "acl_ioctl.h"
 #include "acl_vstream.h"
@@ -98,6 +100,7 @@ struct ACL_AIO {
     int idle_timeout = 0;
     int delay_sec = 1;         // wait granularity of the loop
     int delay_usec = 0;
+    std::atomic<std::thread::id> loop_thread{};  // the thread that last ran a pass
 };
 
 struct ACL_ASTREAM {
@@ -141,6 +144,10 @@ void acl_aio_free(ACL_AIO* aio);
 void acl_aio_loop(ACL_AIO* aio);
 
 ACL_EVENT* acl_aio_event(ACL_AIO* aio);
+
+// Whether the calling thread is the one running the aio's loop (known once
+// the loop has run a pass). Any thread may ask.
+int acl_aio_in_loop_thread(const ACL_AIO* aio);
 
 // One-shot timers on the loop (whole seconds; see acl_events.h).
 std::int64_t acl_aio_request_timer(ACL_AIO* aio, ACL_EVENT_NOTIFY_TIME callback, void* context,

@@ -95,8 +95,15 @@ void acl_aio_free(ACL_AIO* aio)
 
 void acl_aio_loop(ACL_AIO* aio)
 {
-    if (aio != nullptr)
-        acl_ioctl_loop(aio->ioc);
+    if (aio == nullptr)
+        return;
+    aio->loop_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    acl_ioctl_loop(aio->ioc);
+}
+
+int acl_aio_in_loop_thread(const ACL_AIO* aio)
+{
+    return aio != nullptr && aio->loop_thread.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
 ACL_EVENT* acl_aio_event(ACL_AIO* aio)
