@@ -16,6 +16,9 @@
 #include "proxy/aio_proxy.h"
 #include "proxy/dns_cache.h"
 #include "proxy/netdb.h"
+#include "acl_vstream.h"
+#include "http_hdr_req.h"
+#include "http_hdr_res.h"
 
 using namespace proxy_test;
 namespace fs = std::filesystem;
@@ -83,6 +86,25 @@ void close_delimited_reply(platform::TcpSocket& s) {
         s.send_all(data.substr(off, 7000));
 }
 
+// Acceleration hooks: responses to URLs under /accelerate/ are taken over.
+// The stand-in for the download store answers by itself on the blocking
+// browser socket and closes both sockets, which it now owns.
+std::atomic<int> g_accelerated{0};
+
+int test_can_accel(HTTP_HDR_REQ* req, HTTP_HDR_RES* res) {
+    return req->url_part.rfind("/accelerate/", 0) == 0 && res->reply_status == 200;
+}
+
+void test_accel(ACL_VSTREAM* client, ACL_VSTREAM* server, HTTP_HDR_REQ* req, HTTP_HDR_RES* res) {
+    ++g_accelerated;
+    std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\naccelerated";
+    acl_vstream_writen(client, reply.data(), reply.size());
+    acl_vstream_close(client);
+    acl_vstream_close(server);
+    http_hdr_req_free(req);
+    http_hdr_res_free(res);
+}
+
 class ProxyEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -95,6 +117,8 @@ public:
         g_world->medium = pattern_bytes(6 * 1024 * 1024 + 13, 5);
         write_file(g_world->nginx->root() / "small.html", g_world->small);
         write_file(g_world->nginx->root() / "medium.bin", g_world->medium);
+        fs::create_directories(g_world->nginx->root() / "accelerate");
+        write_file(g_world->nginx->root() / "accelerate" / "v.flv", g_world->medium);
 
         acl_netdb_set_resolver(test_resolver);
         dns_cache_set_clock(test_clock);
@@ -105,6 +129,7 @@ public:
         }
         ASSERT_NE(g_world->proxy, nullptr);
         g_proxy = g_world->proxy;
+        aio_proxy_set_accel_hooks(g_proxy, test_can_accel, test_accel);
         ASSERT_EQ(aio_proxy_start(g_world->proxy), 0);
     }
     void TearDown() override {
@@ -513,6 +538,39 @@ TEST_F(ProxyTest, ConnectTunnelCarriesBytesBothWaysUntilClose) {
     for (int i = 0; i < 300 && !server_saw_close; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(server_saw_close);
+}
+
+TEST_F(ProxyTest, AcceleratedResponseIsLeftToTheHook) {
+    int before = g_accelerated;
+    auto r = raw_get(nginx_url("/accelerate/v.flv"));
+    EXPECT_EQ(r, "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\naccelerated")
+        << "nothing of the server's response is written by the proxy";
+    EXPECT_EQ(g_accelerated, before + 1);
+    // A response the hook declines is relayed as usual.
+    auto missing = raw_get(nginx_url("/accelerate/none.flv"));
+    EXPECT_EQ(missing.rfind("HTTP/1.1 404", 0), 0u) << missing;
+    EXPECT_EQ(g_accelerated, before + 1);
+}
+
+TEST_F(ProxyTest, ServerThatNeverAcceptsGetsTheConnectTimeoutReply) {
+    // A listener that never accepts, its queue filled: further connects hang.
+    platform::TcpListener full;
+    ASSERT_EQ(full.listen("127.0.0.1", 0, 0), 0);
+    std::vector<platform::TcpSocket> fillers;
+    for (int i = 0; i < 8; ++i) {
+        platform::TcpSocket s;
+        if (s.connect("127.0.0.1", full.port(), 200) != 0) break;
+        fillers.push_back(std::move(s));
+    }
+    platform::TcpSocket probe;
+    if (probe.connect("127.0.0.1", full.port(), 300) == 0)
+        GTEST_SKIP() << "this system completes connects beyond the listen queue";
+    g_world->proxy->conn_timeout = 1;
+    add_name("slow.test", {"127.0.0.1"});
+    std::string host = "slow.test:" + std::to_string(full.port());
+    auto r = raw_exchange(proxy_port(),
+                          "GET http://" + host + "/ HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(r, PROXY_REPLY_CONNECT_TIMEOUT);
 }
 
 }  // namespace

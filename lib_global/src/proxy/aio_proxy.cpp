@@ -39,6 +39,12 @@ int request_header_ready(int status, void* ctx) {
         return -1;
     }
 
+    if (entry->hdr_req->host[0] == 0) {
+        // A relative URL without a Host entry names no server.
+        acl_msg_error("%s: no host, url(%s)", myname, entry->hdr_req->url_part.c_str());
+        return -1;
+    }
+
     const char* via = aio_proxy_via();
     HTTP_HDR* hdr = &entry->hdr_req->hdr;
     const char* value = http_hdr_entry_value(hdr, VIA_NAME);

@@ -58,6 +58,13 @@ void accelerate(APROXY_ENTRY* entry) {
     ACL_VSTREAM* sstream = acl_aio_vstream(server);
     HTTP_HDR_REQ* req = http_hdr_req_clone(entry->hdr_req);
     HTTP_HDR_RES* res = http_hdr_res_clone(entry->hdr_res);
+    // Both astreams outlive the record for a moment: none of their
+    // callbacks may reach it any more.
+    for (ACL_ASTREAM* a : {client, server}) {
+        acl_aio_ctl(a, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
+                    (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
+                    ACL_AIO_CTL_CTX, (void*) nullptr, ACL_AIO_CTL_END);
+    }
     if (aproxy_entry_detach(entry, cstream) == 0) aproxy_entry_detach(entry, sstream);
     acl_non_blocking(ACL_VSTREAM_SOCK(cstream), ACL_BLOCKING);
     acl_non_blocking(ACL_VSTREAM_SOCK(sstream), ACL_BLOCKING);

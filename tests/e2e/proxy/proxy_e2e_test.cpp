@@ -111,7 +111,7 @@ TEST_F(TarvoProxyE2E, OneGigabyteStreamsWithFlatMemory) {
     });
     // The client reads slower than nginx sends: the proxy must not buffer
     // the difference.
-    auto r = curl(proxy_->port(), {"--limit-rate", "300M", "-o", out.string(),
+    auto r = curl(proxy_->port(), {"--limit-rate", "100M", "-o", out.string(),
                                    nginx_->url("/big.bin")},
                   300000);
     done = true;
