@@ -48,7 +48,8 @@ void acl_msg_error(const char* fmt, ...) ACL_PRINTF(1, 2);
 // Builds the debug table from switch text such as "20:2;23:2;All:1": items
 // split by ';', each item two tokens split by ':', ',', tab or blank. "All:N"
 // raises every section to at least N once all items are read. Sections outside
-// 0..999 and negative levels are ignored. Returns 0.
+// 0..999 and negative levels are ignored. A section that no item names and no
+// "All" raises writes no debug line. Returns 0.
 int acl_debug_init(const char* switches);
 
 // Drops the debug table (all debug lines off again).

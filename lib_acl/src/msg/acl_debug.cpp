@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr int kOff = -1;  // no debug line of any level
+
 // Built once at start-up before other threads run, then only read.
 std::vector<int>* debug_table = nullptr;
 
@@ -39,12 +41,14 @@ bool split_pair(const std::string& item, std::string& first, std::string& second
 
 int acl_debug_init(const char* switches)
 {
+    // A section no item names stays off (-1) unless "All" raises it: an empty
+    // text writes no debug line, and "20:2" alone enables section 20 only.
     delete debug_table;
-    debug_table = new std::vector<int>(ACL_DEBUG_SECTIONS, 0);
+    debug_table = new std::vector<int>(ACL_DEBUG_SECTIONS, kOff);
     if (switches == nullptr)
         return 0;
 
-    int floor = 0;
+    int floor = kOff;
     std::string text(switches);
     size_t pos = 0;
     while (pos <= text.size()) {
