@@ -18,8 +18,8 @@ packages=(
   libglib2.0-bin gsettings-desktop-schemas
 )
 bench_packages=(
-  # proxy benchmark: load generator
-  apache2-utils
+  # proxy benchmark: load generator and the proxies it compares against
+  apache2-utils tinyproxy squid
   libbenchmark-dev
 )
 
