@@ -32,7 +32,8 @@ typedef int (*HTTP_HDR_NOTIFY)(int status, void* arg);
 
 // Body callback: progress (HTTP_CHAT_DATA, HTTP_CHAT_CHUNK_HDR,
 // HTTP_CHAT_CHUNK_TRAILER) with the bytes as read, the end (HTTP_CHAT_OK, data
-// null, `dlen` the total of bytes delivered), or an error (data null, dlen 0).
+// null, `dlen` the total of bytes delivered, framing included, capped at
+// INT32_MAX), or an error (data null, dlen 0).
 // The data lives until the callback returns. A negative result on a delivery
 // stops the reading and closes the stream.
 typedef int (*HTTP_BODY_NOTIFY)(int status, char* data, int dlen, void* arg);
