@@ -7,7 +7,8 @@
 // re-registration made inside the handler costs no system call.
 //
 // One pass of acl_event_loop:
-//   1. every registered stream is looked at: a stream flagged error, end of
+//   1. the registered streams are looked at (those whose registration changed
+//      since the last pass; all of them once the clock has moved on a second): a stream flagged error, end of
 //      file or time-out (ACL_VSTREAM_FLAG_BAD) gets ACL_EVENT_XCPT at once; a
 //      stream registered for reading that holds unread bytes in its buffer gets
 //      ACL_EVENT_READ at once; a stream whose read or write deadline has passed
@@ -73,6 +74,12 @@ void acl_event_disable_read(ACL_EVENT* event, ACL_VSTREAM* stream);
 void acl_event_disable_write(ACL_EVENT* event, ACL_VSTREAM* stream);
 // Removes the stream from the engine entirely; it may then be closed.
 void acl_event_disable_readwrite(ACL_EVENT* event, ACL_VSTREAM* stream);
+
+// Has the next pass look at the stream's flags and buffer again. Needed when
+// a registered stream is flagged or fed by other means than a registration
+// (the close of a pending read flags it end of file); otherwise such a change
+// is seen within a second.
+void acl_event_recheck(ACL_EVENT* event, ACL_VSTREAM* stream);
 
 // Whether the side is registered.
 int acl_event_isrset(ACL_EVENT* event, ACL_VSTREAM* stream);

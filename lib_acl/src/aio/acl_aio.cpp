@@ -242,6 +242,7 @@ int acl_aio_iocp_close(ACL_ASTREAM* a)
         if (acl_ioctl_isrset(a->aio->ioc, a->stream)) {
             a->flag |= ACL_AIO_FLAG_CLOSE;
             a->stream->flag |= ACL_VSTREAM_FLAG_EOF;
+            acl_ioctl_recheck(a->aio->ioc, a->stream);
             return 0;
         }
     }

@@ -26,6 +26,7 @@ struct FdEntry {
     int pending = 0;                  // event collected in this pass, not yet dispatched
     unsigned serial = 0;              // changes every time the descriptor is registered anew
     int slot = -1;                    // index in ACL_EVENT::active
+    bool touched = false;             // listed in ACL_EVENT::touched
 };
 
 struct Pending {
@@ -49,6 +50,8 @@ std::int64_t now_seconds()
 struct ACL_EVENT {
     std::vector<FdEntry> table;        // by descriptor; grows with the descriptors in use
     std::vector<int> active;           // registered descriptors
+    std::vector<int> touched;          // descriptors whose registration changed since the last pass
+    std::int64_t scanned = 0;          // second of the last look at every descriptor
     std::multimap<std::int64_t, Timer> timers;  // by deadline
     std::uint64_t timer_seq = 0;
     std::vector<Pending> pending;
@@ -69,6 +72,15 @@ FdEntry* entry_of(ACL_EVENT* ev, ACL_VSTREAM* stream)
         return nullptr;
     FdEntry* e = &ev->table[static_cast<size_t>(fd)];
     return e->stream == stream ? e : nullptr;
+}
+
+// A registration changed: the next pass looks at this descriptor again.
+void touch(ACL_EVENT* ev, int fd, FdEntry& e)
+{
+    if (!e.touched) {
+        e.touched = true;
+        ev->touched.push_back(fd);
+    }
 }
 
 void unlist(ACL_EVENT* ev, FdEntry& e)
@@ -134,6 +146,7 @@ bool fire(ACL_EVENT* ev, int fd, unsigned serial, bool read_side, int type)
         e.w_fn = nullptr;
         e.w_deadline = 0;
     }
+    touch(ev, fd, e);
     fn(type, ev, stream, ctx);  // may grow the table: `e` is not used after this
     return true;
 }
@@ -165,44 +178,73 @@ void dispatch(ACL_EVENT* ev, const Pending& p)
     }
 }
 
-// Step 1 of a pass: events known without waiting; the poller's interest is
-// brought in line with the handlers. Returns the number of pending events.
+// Looks at one registered descriptor: the poller's interest is brought in
+// line with its handlers, and the events known without waiting are collected.
+void examine(ACL_EVENT* ev, int fd)
+{
+    FdEntry& e = ev->table[static_cast<size_t>(fd)];
+    if (e.stream == nullptr)
+        return;
+    if (e.r_fn == nullptr && e.w_fn == nullptr) {
+        detach(ev, fd);
+        return;
+    }
+    int want = (e.r_fn ? platform::POLLER_READ : 0) | (e.w_fn ? platform::POLLER_WRITE : 0);
+    if (want != e.polled) {
+        if (ev->poller.change(fd, e.polled, want) < 0)
+            acl_msg_fatal("%s(%d): poller change fd(%d) error(%s)", __func__, __LINE__, fd,
+                          std::strerror(errno));
+        e.polled = want;
+    }
+    if (e.pending != 0)
+        return;
+    const ACL_VSTREAM* s = e.stream;
+    int mask = 0;
+    if (s->flag & ACL_VSTREAM_FLAG_BAD) {
+        mask = ACL_EVENT_XCPT;
+    } else if (e.r_fn != nullptr && s->read_cnt > 0) {
+        mask = ACL_EVENT_READ;
+    } else {
+        if (e.r_deadline > 0 && ev->now > e.r_deadline) {
+            mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutRead;
+            e.r_deadline = 0;
+        }
+        if (e.w_deadline > 0 && ev->now > e.w_deadline) {
+            mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutWrite;
+            e.w_deadline = 0;
+        }
+    }
+    if (mask != 0) {
+        e.pending = mask;
+        ev->pending.push_back({fd, e.serial});
+    }
+}
+
+// Step 1 of a pass. Deadlines are whole seconds, so every descriptor needs a
+// look only when the second changes; within a second only the descriptors
+// whose registration changed can hold news (a handler that re-registers a
+// stream with buffered data, a close that flagged a stream). This keeps a
+// pass proportional to the activity, not to the number of connections.
 void collect_immediate(ACL_EVENT* ev)
 {
-    for (size_t i = ev->active.size(); i-- > 0;) {
-        int fd = ev->active[i];
-        FdEntry& e = ev->table[static_cast<size_t>(fd)];
-        if (e.r_fn == nullptr && e.w_fn == nullptr) {
-            detach(ev, fd);  // swaps the last slot into i: already looked at
-            continue;
-        }
-        int want = (e.r_fn ? platform::POLLER_READ : 0) | (e.w_fn ? platform::POLLER_WRITE : 0);
-        if (want != e.polled) {
-            if (ev->poller.change(fd, e.polled, want) < 0)
-                acl_msg_fatal("%s(%d): poller change fd(%d) error(%s)", __func__, __LINE__, fd,
-                              std::strerror(errno));
-            e.polled = want;
-        }
-        const ACL_VSTREAM* s = e.stream;
-        int mask = 0;
-        if (s->flag & ACL_VSTREAM_FLAG_BAD) {
-            mask = ACL_EVENT_XCPT;
-        } else if (e.r_fn != nullptr && s->read_cnt > 0) {
-            mask = ACL_EVENT_READ;
-        } else {
-            if (e.r_deadline > 0 && ev->now > e.r_deadline) {
-                mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutRead;
-                e.r_deadline = 0;
-            }
-            if (e.w_deadline > 0 && ev->now > e.w_deadline) {
-                mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutWrite;
-                e.w_deadline = 0;
-            }
-        }
-        if (mask != 0) {
-            e.pending = mask;
-            ev->pending.push_back({fd, e.serial});
-        }
+    if (ev->now != ev->scanned) {
+        ev->scanned = ev->now;
+        for (int fd : ev->touched)
+            ev->table[static_cast<size_t>(fd)].touched = false;
+        ev->touched.clear();
+        for (size_t i = ev->active.size(); i-- > 0;)
+            examine(ev, ev->active[i]);  // a detach swaps the last slot into i: already seen
+        return;
+    }
+    std::vector<int> todo;
+    todo.swap(ev->touched);
+    for (int fd : todo) {
+        ev->table[static_cast<size_t>(fd)].touched = false;
+        examine(ev, fd);
+    }
+    if (ev->touched.empty()) {
+        todo.clear();
+        ev->touched.swap(todo);  // keep the capacity
     }
 }
 
@@ -306,6 +348,7 @@ void acl_event_enable_read(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
     e.r_fn = callback;
     e.r_ctx = context;
     e.r_deadline = timeout > 0 ? now_seconds() + timeout : 0;
+    touch(ev, stream->fd, e);
 }
 
 void acl_event_enable_write(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
@@ -317,6 +360,7 @@ void acl_event_enable_write(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
     e.w_fn = callback;
     e.w_ctx = context;
     e.w_deadline = timeout > 0 ? now_seconds() + timeout : 0;
+    touch(ev, stream->fd, e);
 }
 
 void acl_event_disable_read(ACL_EVENT* ev, ACL_VSTREAM* stream)
@@ -325,6 +369,7 @@ void acl_event_disable_read(ACL_EVENT* ev, ACL_VSTREAM* stream)
         e->r_fn = nullptr;
         e->r_ctx = nullptr;
         e->r_deadline = 0;
+        touch(ev, stream->fd, *e);
     }
 }
 
@@ -334,6 +379,7 @@ void acl_event_disable_write(ACL_EVENT* ev, ACL_VSTREAM* stream)
         e->w_fn = nullptr;
         e->w_ctx = nullptr;
         e->w_deadline = 0;
+        touch(ev, stream->fd, *e);
     }
 }
 
@@ -343,6 +389,12 @@ void acl_event_disable_readwrite(ACL_EVENT* ev, ACL_VSTREAM* stream)
         acl_msg_fatal("%s: stream null", __func__);
     if (entry_of(ev, stream) != nullptr)
         detach(ev, stream->fd);
+}
+
+void acl_event_recheck(ACL_EVENT* ev, ACL_VSTREAM* stream)
+{
+    if (FdEntry* e = entry_of(ev, stream))
+        touch(ev, stream->fd, *e);
 }
 
 int acl_event_isrset(ACL_EVENT* ev, ACL_VSTREAM* stream)

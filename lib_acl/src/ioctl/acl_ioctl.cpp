@@ -89,6 +89,11 @@ void acl_ioctl_disable_readwrite(ACL_IOCTL* ioc, ACL_VSTREAM* stream)
     acl_event_disable_readwrite(ioc->event, stream);
 }
 
+void acl_ioctl_recheck(ACL_IOCTL* ioc, ACL_VSTREAM* stream)
+{
+    acl_event_recheck(ioc->event, stream);
+}
+
 int acl_ioctl_isrset(ACL_IOCTL* ioc, ACL_VSTREAM* stream)
 {
     return acl_event_isrset(ioc->event, stream);
