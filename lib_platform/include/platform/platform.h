@@ -16,15 +16,38 @@
 //   - profile files (".ini") follow the Windows reading rules (see profile.h).
 //
 // One header per service:
-//   self.h        the running program: its folder, process and thread ids
-//   profile.h     reading profile files
-//   registry.h    the registry file
-//   file.h        files opened with the rights the programs expect
-//   net_errors.h  socket start-up and error codes
+//   self.h           the running program: its folder, process and thread ids
+//   limits.h         process limits raised at start-up (open files)
+//   profile.h        profile files (".ini")
+//   registry.h       the registry file
+//   file.h           files opened with the rights the programs expect
+//   fd_file.h        files by descriptor, for buffered file streams
+//   file_lock.h      an exclusive lock taken without waiting
+//   net_errors.h     socket start-up and error codes
+//   socket.h         IPv4 TCP sockets for the stream engine
+//   poller.h         readiness of many descriptors (one backend file: epoll)
+//   resolver.h       host-name resolution
+//   blocking_tcp.h   blocking sockets for small servers and clients
+//   process.h        started programs, supervised children, processes by name
+//   child_process.h  children owned by their parent (test servers, helpers)
+//   signals.h        the signals a console daemon handles
+//   browser_proxy.h  the browser's proxy setting
+
 #pragma once
 
+#include "platform/blocking_tcp.h"
+#include "platform/browser_proxy.h"
+#include "platform/child_process.h"
+#include "platform/fd_file.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
+#include "platform/limits.h"
 #include "platform/net_errors.h"
+#include "platform/poller.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/resolver.h"
 #include "platform/self.h"
+#include "platform/signals.h"
+#include "platform/socket.h"
