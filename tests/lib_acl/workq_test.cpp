@@ -79,12 +79,24 @@ struct Gate {
 TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird)
 {
     TempLog log;
+    Gate gate;
     ACL_WORKQ* wq = acl_workq_create(2, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
-    Gate gate;
+    // However the test leaves, the jobs are let go and the queue ends before
+    // the gate does.
+    struct Cleanup {
+        Gate& gate;
+        ACL_WORKQ*& wq;
+        ~Cleanup()
+        {
+            gate.release();
+            if (wq != nullptr)
+                acl_workq_destroy(wq);
+        }
+    } cleanup{gate, wq};
+
     for (int i = 0; i < 3; i++)
         ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
-
     ASSERT_TRUE(gate.wait_for(2));
     EXPECT_EQ(acl_workq_nthreads(wq), 2);
     EXPECT_EQ(acl_workq_qlen(wq), 1);  // the third waits for a free worker
@@ -92,6 +104,7 @@ TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird)
     ASSERT_TRUE(gate.wait_finished(3));
     EXPECT_EQ(gate.max_running, 2);
     EXPECT_EQ(acl_workq_destroy(wq), 0);
+    wq = nullptr;
 
     auto warnings = log.grep("(1, warn): ");
     ASSERT_EQ(warnings.size(), 1u);
