@@ -200,6 +200,11 @@ long sock_send(int fd, const void* buf, std::size_t len)
     return static_cast<long>(::send(fd, buf, len, MSG_NOSIGNAL));
 }
 
+long sock_send_nowait(int fd, const void* buf, std::size_t len)
+{
+    return static_cast<long>(::send(fd, buf, len, MSG_NOSIGNAL | MSG_DONTWAIT));
+}
+
 int sock_pair(int fds[2])
 {
     return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);

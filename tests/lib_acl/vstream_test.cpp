@@ -60,6 +60,15 @@ TEST(VstreamBlocking, EchoLinesCountsAndBufferedWrites)
     ASSERT_EQ(acl_vstream_readn(s, back.data(), back.size()), static_cast<int>(big.size()));
     EXPECT_EQ(back, big);
 
+    // A line longer than the caller's buffer comes in pieces.
+    ASSERT_EQ(acl_vstream_fprintf(s, "0123456789\n"), 11);
+    char small[5];
+    ASSERT_EQ(acl_vstream_gets(s, small, sizeof(small)), 4);
+    EXPECT_STREQ(small, "0123");
+    ASSERT_EQ(acl_vstream_gets(s, small, sizeof(small)), 4);
+    ASSERT_EQ(acl_vstream_gets(s, small, sizeof(small)), 3);
+    EXPECT_STREQ(small, "89\n");
+
     // An empty line reads as 0 without its end.
     ASSERT_EQ(acl_vstream_fprintf(s, "\r\n"), 2);
     EXPECT_EQ(acl_vstream_gets_nonl(s, buf, sizeof(buf)), 0);
@@ -95,6 +104,20 @@ TEST(VstreamBlocking, ReadTimeoutFlagsTheStream)
     EXPECT_FALSE(s->flag & ACL_VSTREAM_FLAG_TIMEOUT);
     acl_vstream_close(s);
     server.join();
+}
+
+TEST(VstreamBlocking, WriteTimeoutWhenThePeerStopsReading)
+{
+    int fds[2];
+    ASSERT_EQ(platform::sock_pair(fds), 0);
+    platform::sock_set_buffers(fds[0], 4096, 4096);
+    ACL_VSTREAM* s = acl_vstream_fdopen(fds[0], 0, 0, 1, ACL_VSTREAM_TYPE_SOCK);
+    std::string big(1 << 20, 'w');
+    EXPECT_EQ(acl_vstream_writen(s, big.data(), big.size()), ACL_VSTREAM_EOF);
+    EXPECT_TRUE(s->flag & ACL_VSTREAM_FLAG_TIMEOUT);
+    EXPECT_STREQ(acl_vstream_strerror(s), "write timeout");
+    acl_vstream_close(s);
+    platform::sock_close(fds[1]);
 }
 
 TEST(VstreamBlocking, HalfLineThenEndOfFile)

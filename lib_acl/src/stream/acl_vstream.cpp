@@ -121,25 +121,16 @@ long fill(ACL_VSTREAM* s, bool wait)
 }
 
 // Sends all of [data, data + len), waiting while the descriptor would block.
+// With a time limit every send is non-blocking and each wait for room is
+// limited: a blocking send of a large buffer would otherwise wait for ever on
+// a peer that stopped reading.
 int write_all(ACL_VSTREAM* s, const char* data, std::size_t len)
 {
     if (s->flag & ACL_VSTREAM_FLAG_ERR)
         return -1;
+    bool limited = s->rw_timeout > 0 && s->type == ACL_VSTREAM_TYPE_SOCK;
     while (len > 0) {
-        if (s->rw_timeout > 0 && s->type == ACL_VSTREAM_TYPE_SOCK) {
-            int w = platform::fd_wait(s->fd, platform::WAIT_WRITE, wait_ms(s));
-            if (w == 0) {
-                set_timeout(s, "write timeout");
-                return -1;
-            }
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                set_error(s, errno);
-                return -1;
-            }
-        }
-        long n = sys_write(s, data, len);
+        long n = limited ? platform::sock_send_nowait(s->fd, data, len) : sys_write(s, data, len);
         if (n > 0) {
             data += n;
             len -= static_cast<std::size_t>(n);

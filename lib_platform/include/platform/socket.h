@@ -65,6 +65,9 @@ int sock_peer_addr(int fd, std::string& out);   // "ip:port"
 
 long sock_recv(int fd, void* buf, std::size_t len);
 long sock_send(int fd, const void* buf, std::size_t len);
+// A send that never blocks, whatever the socket's mode: -1 with EAGAIN when
+// there is no room (a blocking socket would wait for all of `len`).
+long sock_send_nowait(int fd, const void* buf, std::size_t len);
 
 // A connected pair of stream sockets (both blocking, closed on exec).
 int sock_pair(int fds[2]);
