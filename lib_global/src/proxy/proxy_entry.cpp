@@ -14,8 +14,7 @@
 namespace {
 
 void entry_free(APROXY_ENTRY* entry) {
-    if (entry->pause_timer)
-        acl_aio_cancel_timer(entry->proxy->aio, aproxy_relay_pause_timer, entry);
+    aproxy_flow_cancel(entry);
     http_hdr_req_free(entry->hdr_req);
     if (entry->hdr_res) http_hdr_res_free(entry->hdr_res);
     if (entry->http_req) http_req_free(entry->http_req);

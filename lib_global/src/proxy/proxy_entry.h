@@ -28,6 +28,20 @@ struct HTTP_RES;
 
 struct APROXY_ENTRY;
 
+// Flow control of one direction of a connection: bytes read from one side are
+// written to the other. When the other side's output queue passes
+// APROXY_FLOW_HIGH_WATER the reading side pauses until that queue has drained,
+// so a slow reader never makes the proxy hold more than about one queue.
+#define APROXY_FLOW_DOWN 0                  // server -> browser
+#define APROXY_FLOW_UP 1                    // browser -> server
+#define APROXY_FLOW_HIGH_WATER (256 * 1024) // queued bytes that pause the reading side
+
+struct APROXY_FLOW {
+    int backed_up;  // the writing side's queue is past the high water mark
+    int timer;      // the timer that takes the pending read out is set
+    int paused;     // the reading side's pending read is out of the loop
+};
+
 // Connections waiting for the answer for one domain, in arrival order.
 struct DOMAIN_WAITER {
     std::string domain;
@@ -63,9 +77,7 @@ struct APROXY_ENTRY {
     int retries;                  // resends after a server closed early
     std::string page_buf;         // start of a page for title capture
     int title_state;              // 0..3
-    int client_paused;            // browser output is backed up: server reads wait
-    int pause_timer;              // the timer that takes the server read out is set
-    int server_paused;            // the server's read is out of the loop
+    APROXY_FLOW flow[2];          // APROXY_FLOW_DOWN, APROXY_FLOW_UP
 };
 
 // Record lifetime -------------------------------------------------------------
@@ -80,9 +92,21 @@ void aproxy_entry_close(APROXY_ENTRY* entry);
 // Seconds since the phase started; restarts the phase clock.
 int aproxy_entry_stamp(APROXY_ENTRY* entry);
 
-// The timer that pauses the server side (proxy_relay); cancelled when the
-// record ends.
-void aproxy_relay_pause_timer(int event_type, ACL_EVENT* event, void* ctx);
+// Flow control (proxy_flow). After a write in direction `dir`: pauses the
+// reading side when the writing side is backed up. Readers re-arm themselves
+// after each delivery, so the pending read is taken out of the loop at the
+// start of the next pass.
+void aproxy_flow_wrote(APROXY_ENTRY* entry, int dir);
+// The writing side of `dir` has sent everything queued: the reading side
+// goes on. Its write callback calls this.
+void aproxy_flow_drained(APROXY_ENTRY* entry, int dir);
+// Forgets the state of `dir` (its timer included); its reading is over.
+void aproxy_flow_reset(APROXY_ENTRY* entry, int dir);
+// Cancels the flow timers; the record is about to be freed.
+void aproxy_flow_cancel(APROXY_ENTRY* entry);
+// Write callbacks that report a drained browser (down) or server (up).
+int aproxy_client_drained(ACL_ASTREAM* astream, void* ctx);
+int aproxy_server_drained(ACL_ASTREAM* astream, void* ctx);
 
 // Writes a fixed reply to the browser with default write and timeout
 // callbacks; the connection ends once it is out (when the record closes).

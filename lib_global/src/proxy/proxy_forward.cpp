@@ -191,6 +191,8 @@ int request_body_ready(int status, char* data, int dlen, void* ctx) {
         return -1;
     }
     if (dlen > 0) acl_aio_writen(entry->server, data, dlen);
+    if (entry->server == nullptr) return -1;  // the server went away during the write
+    aproxy_flow_wrote(entry, APROXY_FLOW_UP);
     return 0;
 }
 
@@ -199,7 +201,7 @@ int request_header_sent(ACL_ASTREAM*, void* ctx) {
     entry->tm_send_req = aproxy_entry_stamp(entry);
     if (entry->hdr_req->hdr.content_length > 0) {
         entry->http_req = http_req_new(entry->hdr_req);
-        acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, aproxy_return_zero, ACL_AIO_CTL_CLOSE_FN,
+        acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, aproxy_server_drained, ACL_AIO_CTL_CLOSE_FN,
                     (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
         aproxy_entry_stamp(entry);
         http_req_body_get_async(entry->http_req, entry->client, request_body_ready, entry,
@@ -239,6 +241,7 @@ int read_callback(ACL_ASTREAM* stream, void* ctx, char* data, int dlen) {
         }
         acl_aio_writen(entry->server, data, dlen);
         if (entry->server == nullptr) return -1;
+        aproxy_flow_wrote(entry, APROXY_FLOW_UP);
         acl_aio_read(entry->client);
     } else if (stream == entry->server) {
         if (entry->client == nullptr) {
@@ -247,6 +250,7 @@ int read_callback(ACL_ASTREAM* stream, void* ctx, char* data, int dlen) {
         }
         acl_aio_writen(entry->client, data, dlen);
         if (entry->client == nullptr) return -1;
+        aproxy_flow_wrote(entry, APROXY_FLOW_DOWN);
         acl_aio_read(entry->server);
     } else {
         acl_msg_error("%s: stream invalid", myname);
@@ -280,7 +284,9 @@ int io_timeout_fn(ACL_ASTREAM* stream, void* ctx) {
 
 void tunnel_start(APROXY_ENTRY* entry) {
     for (ACL_ASTREAM* s : {entry->client, entry->server}) {
-        acl_aio_ctl(s, ACL_AIO_CTL_READ_FN, read_callback, ACL_AIO_CTL_CLOSE_FN, io_close_fn,
+        ACL_AIO_WRITE_FN drained = s == entry->client ? aproxy_client_drained : aproxy_server_drained;
+        acl_aio_ctl(s, ACL_AIO_CTL_READ_FN, read_callback, ACL_AIO_CTL_WRITE_FN, drained,
+                    ACL_AIO_CTL_CLOSE_FN, io_close_fn,
                     ACL_AIO_CTL_TIMEO_FN, io_timeout_fn, ACL_AIO_CTL_TIMEOUT,
                     entry->proxy->rw_timeout, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
     }

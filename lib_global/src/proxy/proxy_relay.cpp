@@ -2,16 +2,12 @@
 // replies), the hand-off to the acceleration hooks, and relaying header and
 // body to the browser.
 //
-// Flow control: body bytes are read from the server only while the browser
-// keeps up. When the browser's output queue grows past
-// APROXY_RELAY_HIGH_WATER the server side pauses, and the browser's write
-// callback (all queued output sent) resumes it, so a slow browser never makes
-// the proxy hold more than about one queue of a response in memory.
+// Body bytes are read from the server only while the browser keeps up (see
+// the flow control in proxy_entry.h).
 #include <cstdio>
 #include <cstring>
 
 #include "acl_aio.h"
-#include "acl_aio_flow.h"
 #include "acl_msg.h"
 #include "acl_vstream.h"
 #include "http_chat_async.h"
@@ -19,8 +15,6 @@
 #include "http_hdr_res.h"
 #include "http_res.h"
 #include "proxy_entry.h"
-
-#define APROXY_RELAY_HIGH_WATER (256 * 1024)  // queued browser bytes that pause the server
 
 namespace {
 
@@ -132,22 +126,6 @@ int get_respond_header_ready(int status, void* ctx) {
     return 0;
 }
 
-// Browser output drained: the server side may go on.
-int client_drained(ACL_ASTREAM*, void* ctx) {
-    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
-    if (!entry->client_paused) return 0;
-    entry->client_paused = 0;
-    if (entry->pause_timer) {
-        entry->pause_timer = 0;
-        acl_aio_cancel_timer(entry->proxy->aio, aproxy_relay_pause_timer, entry);
-    }
-    if (entry->server_paused) {
-        entry->server_paused = 0;
-        if (entry->server) acl_aio_enable_read(entry->server);
-    }
-    return 0;
-}
-
 int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
     const char* myname = "read_respond_body_ready";
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
@@ -175,13 +153,7 @@ int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
         return 0;
     }
     if (entry->client == nullptr) return -1;  // the browser went away during the write
-    if (!entry->client_paused && entry->client->write_left > APROXY_RELAY_HIGH_WATER) {
-        // The body reader asks for the next piece when this callback returns;
-        // that read is taken out of the loop at the start of the next pass.
-        entry->client_paused = 1;
-        entry->pause_timer = 1;
-        acl_aio_request_timer(entry->proxy->aio, aproxy_relay_pause_timer, entry, 0);
-    }
+    aproxy_flow_wrote(entry, APROXY_FLOW_DOWN);
     return 0;
 }
 
@@ -192,7 +164,7 @@ int proxy_server_close_callback(ACL_ASTREAM*, void*) {
 
 void read_respond_body(APROXY_ENTRY* entry) {
     entry->http_res = http_res_new(entry->hdr_res);
-    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, client_drained, ACL_AIO_CTL_CLOSE_FN,
+    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, aproxy_client_drained, ACL_AIO_CTL_CLOSE_FN,
                 aproxy_return_neg, ACL_AIO_CTL_TIMEO_FN, aproxy_return_neg, ACL_AIO_CTL_CTX, static_cast<void*>(entry),
                 ACL_AIO_CTL_END);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, proxy_server_close_callback,
@@ -204,15 +176,6 @@ void read_respond_body(APROXY_ENTRY* entry) {
 
 }  // namespace
 
-void aproxy_relay_pause_timer(int, ACL_EVENT*, void* ctx) {
-    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
-    entry->pause_timer = 0;
-    if (entry->client_paused && entry->server && acl_aio_isrset(entry->server)) {
-        acl_aio_disable_read(entry->server);
-        entry->server_paused = 1;
-    }
-}
-
 void get_respond_header(APROXY_ENTRY* entry) {
     if (entry->hdr_res) http_hdr_res_free(entry->hdr_res);
     entry->hdr_res = http_hdr_res_new();
@@ -221,7 +184,13 @@ void get_respond_header(APROXY_ENTRY* entry) {
     snprintf(url, sizeof(url), "http://%s%s", entry->hdr_req->host,
              entry->hdr_req->url_part.c_str());
     entry->hdr_res->url = url;
-    acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, read_respond_hdr_error, ACL_AIO_CTL_TIMEO_FN,
+    // The header reader puts its own context on the stream while it runs:
+    // a write callback of ours (request body output still draining) would
+    // get that context. The body is all read by now, so nothing waits on
+    // this side's output any more.
+    aproxy_flow_reset(entry, APROXY_FLOW_UP);
+    acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
+                ACL_AIO_CTL_CLOSE_FN, read_respond_hdr_error, ACL_AIO_CTL_TIMEO_FN,
                 respond_timeout_callback, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
     http_hdr_res_get_async(entry->hdr_res, entry->server, get_respond_header_ready, entry,
