@@ -129,6 +129,7 @@ public:
         }
         ASSERT_NE(g_world->proxy, nullptr);
         g_proxy = g_world->proxy;
+        g_proxy->listen_timeout = 1;  // the listener's idle wake-ups come every second
         aio_proxy_set_accel_hooks(g_proxy, test_can_accel, test_accel);
         ASSERT_EQ(aio_proxy_start(g_world->proxy), 0);
     }
@@ -571,6 +572,11 @@ TEST_F(ProxyTest, ServerThatNeverAcceptsGetsTheConnectTimeoutReply) {
     auto r = raw_exchange(proxy_port(),
                           "GET http://" + host + "/ HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
     EXPECT_EQ(r, PROXY_REPLY_CONNECT_TIMEOUT);
+}
+
+TEST_F(ProxyTest, ListenerSurvivesIdlePeriods) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ int request_header_ready(int status, void* ctx) {
 
     if (status != 0) {
         acl_debug(20, 2)("%s: status(%d) error(%s)", myname, status,
-                         status == HTTP_CHAT_ERR_TIMEOUT ? "timeout" : "read error");
+                         acl_vstream_strerror(acl_aio_vstream(entry->client)));
         return -1;
     }
     if (http_hdr_req_parse_all(entry->hdr_req) < 0) {
@@ -145,15 +145,13 @@ void aio_proxy_set_accel_hooks(AIO_PROXY* proxy, AIO_PROXY_CAN_ACCEL_FN can_acce
 int aio_proxy_start(AIO_PROXY* proxy) {
     if (proxy == nullptr || proxy->impl->thread != nullptr) return -1;
     proxy->impl->quit = 0;
-    proxy->impl->thread = new std::thread(proxy_thread, proxy);
+    proxy->impl->thread = std::make_unique<std::thread>(proxy_thread, proxy);
     return 0;
 }
 
 void aio_proxy_stop(AIO_PROXY* proxy) {
     if (proxy == nullptr || proxy->impl->thread == nullptr) return;
-    auto* t = static_cast<std::thread*>(proxy->impl->thread);
     proxy->impl->quit = 1;
-    t->join();
-    delete t;
-    proxy->impl->thread = nullptr;
+    proxy->impl->thread->join();
+    proxy->impl->thread.reset();
 }

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <thread>
 #include <ctime>
 #include <string>
 #include <unordered_map>
@@ -51,7 +53,7 @@ struct DOMAIN_WAITER {
 
 struct AIO_PROXY_IMPL {
     std::unordered_map<std::string, DOMAIN_WAITER*> pending;  // domain -> waiters
-    void* thread = nullptr;   // std::thread*, the proxy thread
+    std::unique_ptr<std::thread> thread;  // the proxy thread
     std::atomic<int> quit{0};
 };
 

@@ -89,8 +89,9 @@ int get_respond_header_ready(int status, void* ctx) {
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
     entry->tm_hdr_res = aproxy_entry_stamp(entry);
     if (status != 0) {
+        ACL_VSTREAM* vs = acl_aio_vstream(entry->server);
         acl_msg_error("%s: status(%d) error(%s)", myname, status,
-                      status == HTTP_CHAT_ERR_TIMEOUT ? "timeout" : "read error");
+                      vs ? acl_vstream_strerror(vs) : "");
         return -1;
     }
     if (entry->client == nullptr) {
