@@ -8,12 +8,13 @@
 //
 // One pass of acl_event_loop:
 //   1. the registered streams are looked at (those whose registration changed
-//      since the last pass; all of them once the clock has moved on a second): a stream flagged error, end of
-//      file or time-out (ACL_VSTREAM_FLAG_BAD) gets ACL_EVENT_XCPT at once; a
-//      stream registered for reading that holds unread bytes in its buffer gets
-//      ACL_EVENT_READ at once; a stream whose read or write deadline has passed
-//      (now later than the deadline, whole seconds) gets ACL_EVENT_RW_TIMEOUT on
-//      that side and the deadline is cleared; the others are waited for;
+//      since the last pass; all of them once the clock has moved on a second):
+//      a stream flagged error, end of file or time-out (ACL_VSTREAM_FLAG_BAD)
+//      gets ACL_EVENT_XCPT at once; a stream registered for reading that holds
+//      unread bytes in its buffer gets ACL_EVENT_READ at once; a stream whose
+//      read or write deadline has passed (now later than the deadline, whole
+//      seconds) gets ACL_EVENT_RW_TIMEOUT on that side and the deadline is
+//      cleared; the others are waited for;
 //   2. the wait: zero when events are already pending, else up to the earliest
 //      timer, at most the engine's granularity;
 //   3. timers whose deadline has come run (after the wait, before any stream);

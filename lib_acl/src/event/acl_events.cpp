@@ -309,10 +309,14 @@ void acl_event_loop(ACL_EVENT* ev)
 
     int timeout = ev->pending.empty() ? wait_ms(ev) : 0;
     if (ev->poller.wait(ev->ready, timeout) < 0) {
-        if (errno == EINTR)
+        if (errno != EINTR)
+            acl_msg_fatal("%s(%d)->%s: event_loop: select: %s", __FILE__, __LINE__, __func__,
+                          std::strerror(errno));
+        // A signal ends the pass, but events already collected (a cleared
+        // deadline, a flagged stream) would be lost: those still go out.
+        if (ev->pending.empty())
             return;
-        acl_msg_fatal("%s(%d)->%s: event_loop: select: %s", __FILE__, __LINE__, __func__,
-                      std::strerror(errno));
+        ev->ready.clear();
     }
 
     ev->now = now_seconds();
