@@ -2,8 +2,10 @@
 // the close decision, callbacks and their defaults, connect and accept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "acl_aio.h"
@@ -175,6 +177,49 @@ TEST_F(AioRead, ReadnWaitsForTheWholeCountAcrossPasses)
     EXPECT_EQ(seen.reads.back(), "gh");
     EXPECT_EQ(acl_aio_iocp_close(p.astream), 1);
     EXPECT_EQ(seen.closes, 1);
+}
+
+// Sends `total` bytes of 'x' to the peer end of `p` from a thread, so the
+// loop can read while the socket buffer stays small.
+std::thread feed(int fd, size_t total)
+{
+    return std::thread([fd, total] {
+        std::string chunk(65536, 'x');
+        for (size_t sent = 0; sent < total;) {
+            size_t n = std::min(chunk.size(), total - sent);
+            if (platform::fd_wait(fd, platform::WAIT_WRITE, 5000) <= 0)
+                return;
+            long k = platform::sock_send(fd, chunk.data(), n);
+            if (k <= 0)
+                return;
+            sent += static_cast<size_t>(k);
+        }
+    });
+}
+
+TEST_F(AioRead, OverlongLineClosesButALargeCountIsRead)
+{
+    Seen seen;
+    seen.again = false;
+    Pair lines(aio, &seen);
+    std::thread t1 = feed(lines.peer, ACL_AIO_LINE_MAX + 100000);
+    acl_aio_gets(lines.astream);
+    EXPECT_TRUE(run_until([&] { return seen.closes == 1; }, 2000));
+    EXPECT_TRUE(seen.reads.empty());  // nothing of the endless line is handed over
+    t1.join();
+
+    Seen seen2;
+    seen2.again = false;
+    Pair count(aio, &seen2);
+    size_t big = 2 * ACL_AIO_LINE_MAX;
+    std::thread t2 = feed(count.peer, big);
+    acl_aio_readn(count.astream, static_cast<int>(big));
+    EXPECT_TRUE(run_until([&] { return !seen2.reads.empty(); }, 2000));
+    t2.join();
+    ASSERT_EQ(seen2.reads.size(), 1u);
+    EXPECT_EQ(seen2.reads[0].size(), big);
+    EXPECT_EQ(seen2.closes, 0);
+    EXPECT_EQ(acl_aio_iocp_close(count.astream), 1);
 }
 
 using AioWrite = Fixture;
