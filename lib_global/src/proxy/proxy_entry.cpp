@@ -15,6 +15,7 @@ namespace {
 
 void entry_free(APROXY_ENTRY* entry) {
     aproxy_flow_cancel(entry);
+    aproxy_relay_cancel(entry);
     http_hdr_req_free(entry->hdr_req);
     if (entry->hdr_res) http_hdr_res_free(entry->hdr_res);
     if (entry->http_req) http_req_free(entry->http_req);
@@ -105,6 +106,15 @@ void aproxy_entry_close(APROXY_ENTRY* entry) {
         acl_aio_iocp_close(entry->server);
     else if (entry->client)
         acl_aio_iocp_close(entry->client);
+}
+
+void aproxy_entry_hold(APROXY_ENTRY* entry) { entry->nrefer++; }
+
+int aproxy_entry_release(APROXY_ENTRY* entry) {
+    if (--entry->nrefer > 0) return 0;
+    if (entry->client || entry->server) acl_msg_fatal("%s: why?", "aproxy_entry_release");
+    entry_free(entry);
+    return 1;
 }
 
 int aproxy_entry_stamp(APROXY_ENTRY* entry) {

@@ -80,6 +80,8 @@ struct APROXY_ENTRY {
     std::string page_buf;         // start of a page for title capture
     int title_state;              // 0..3
     APROXY_FLOW flow[2];          // APROXY_FLOW_DOWN, APROXY_FLOW_UP
+    std::string relay_buf;        // body pieces collected for one write to the browser
+    int relay_timer;              // the timer that sends relay_buf is set
 };
 
 // Record lifetime -------------------------------------------------------------
@@ -91,6 +93,11 @@ void aproxy_entry_attach_server(APROXY_ENTRY* entry, ACL_ASTREAM* server);
 int aproxy_entry_detach(APROXY_ENTRY* entry, ACL_VSTREAM* stream);
 // Closes the server side and then the browser side; the record ends with them.
 void aproxy_entry_close(APROXY_ENTRY* entry);
+// Keeps the record alive across a call that may close both sides (from code
+// that runs outside the streams' callbacks). Release returns 1 when that
+// freed the record.
+void aproxy_entry_hold(APROXY_ENTRY* entry);
+int aproxy_entry_release(APROXY_ENTRY* entry);
 // Seconds since the phase started; restarts the phase clock.
 int aproxy_entry_stamp(APROXY_ENTRY* entry);
 
@@ -102,6 +109,8 @@ void aproxy_flow_wrote(APROXY_ENTRY* entry, int dir);
 // The writing side of `dir` has sent everything queued: the reading side
 // goes on. Its write callback calls this.
 void aproxy_flow_drained(APROXY_ENTRY* entry, int dir);
+// Cancels the relay's pending write timer; the record is about to be freed.
+void aproxy_relay_cancel(APROXY_ENTRY* entry);
 // Forgets the state of `dir` (its timer included); its reading is over.
 void aproxy_flow_reset(APROXY_ENTRY* entry, int dir);
 // Cancels the flow timers; the record is about to be freed.

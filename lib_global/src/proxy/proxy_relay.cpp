@@ -16,6 +16,8 @@
 #include "http_res.h"
 #include "proxy_entry.h"
 
+#define APROXY_RELAY_BATCH (64 * 1024)  // body bytes collected before a write to the browser
+
 namespace {
 
 int get_respond_header_ready(int status, void* ctx);
@@ -127,6 +129,37 @@ int get_respond_header_ready(int status, void* ctx) {
     return 0;
 }
 
+void relay_flush_timer(int, ACL_EVENT*, void* ctx);
+
+// Sends the collected body pieces to the browser. Called from callbacks of
+// the server stream, or held by the timer: the record outlives the call.
+void relay_flush(APROXY_ENTRY* entry) {
+    if (entry->relay_timer) {
+        entry->relay_timer = 0;
+        acl_aio_cancel_timer(entry->proxy->aio, relay_flush_timer, entry);
+    }
+    if (entry->relay_buf.empty()) return;
+    if (entry->client == nullptr) {
+        entry->relay_buf.clear();
+        return;
+    }
+    std::string out;
+    out.swap(entry->relay_buf);
+    acl_aio_writen(entry->client, out.data(), static_cast<int>(out.size()));
+    out.clear();
+    entry->relay_buf.swap(out);  // keeps the room for the next pieces
+    if (entry->client) aproxy_flow_wrote(entry, APROXY_FLOW_DOWN);
+}
+
+// The body reader went back to the loop: what it delivered so far leaves now.
+void relay_flush_timer(int, ACL_EVENT*, void* ctx) {
+    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
+    entry->relay_timer = 0;
+    aproxy_entry_hold(entry);
+    relay_flush(entry);
+    aproxy_entry_release(entry);
+}
+
 int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
     const char* myname = "read_respond_body_ready";
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
@@ -135,10 +168,12 @@ int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
                          entry->hdr_req->url_part.c_str(), entry->retries);
     if (status >= HTTP_CHAT_ERR_MIN) {
         entry->tm_body = aproxy_entry_stamp(entry);
+        relay_flush(entry);
         return -1;
     }
     if (status == HTTP_CHAT_OK) {
         entry->tm_body = aproxy_entry_stamp(entry);
+        relay_flush(entry);
         aproxy_entry_close(entry);
         return 0;
     }
@@ -146,20 +181,31 @@ int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
         acl_msg_warn("%s: warning client null now", myname);
         return -1;
     }
-    if (dlen > 0) acl_aio_writen(entry->client, data, dlen);
+    // Pieces come in at most 8 KiB; they are sent in batches, at the latest
+    // when the reader goes back to the loop (the timer runs at the start of
+    // the next pass).
+    if (dlen > 0) entry->relay_buf.append(data, static_cast<size_t>(dlen));
     if (status == HTTP_CHAT_CHUNK_TRAILER && (dlen <= 2 && (data[0] == '\r' || data[0] == '\n'))) {
         // The empty line ends the chunked body; closing at an earlier
         // trailer line would cut the body short.
+        relay_flush(entry);
         aproxy_entry_close(entry);
         return 0;
     }
-    if (entry->client == nullptr) return -1;  // the browser went away during the write
-    aproxy_flow_wrote(entry, APROXY_FLOW_DOWN);
+    if (entry->relay_buf.size() >= APROXY_RELAY_BATCH) {
+        relay_flush(entry);
+        if (entry->client == nullptr) return -1;  // the browser went away during the write
+    } else if (!entry->relay_timer) {
+        entry->relay_timer = 1;
+        acl_aio_request_timer(entry->proxy->aio, relay_flush_timer, entry, 0);
+    }
     return 0;
 }
 
-int proxy_server_close_callback(ACL_ASTREAM*, void*) {
-    // Title capture would drop a listed title without a Flash object here.
+int proxy_server_close_callback(ACL_ASTREAM*, void* ctx) {
+    // A body read until the close ends here: what is collected still goes out.
+    // (Title capture would also drop a listed title without a Flash object.)
+    relay_flush(static_cast<APROXY_ENTRY*>(ctx));
     return 0;
 }
 
@@ -176,6 +222,13 @@ void read_respond_body(APROXY_ENTRY* entry) {
 }
 
 }  // namespace
+
+void aproxy_relay_cancel(APROXY_ENTRY* entry) {
+    if (entry->relay_timer) {
+        entry->relay_timer = 0;
+        acl_aio_cancel_timer(entry->proxy->aio, relay_flush_timer, entry);
+    }
+}
 
 void get_respond_header(APROXY_ENTRY* entry) {
     if (entry->hdr_res) http_hdr_res_free(entry->hdr_res);
