@@ -579,4 +579,30 @@ TEST_F(ProxyTest, ListenerSurvivesIdlePeriods) {
     EXPECT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
 }
 
+TEST_F(ProxyTest, OnlyTheFirstFiveAddressesAreTried) {
+    // Five addresses that refuse, then the one that would answer.
+    add_name("eight.test", {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6",
+                            "127.0.0.1", "127.0.0.7", "127.0.0.8"});
+    std::string host = "eight.test:" + std::to_string(nginx_port());
+    auto r = raw_exchange(proxy_port(),
+                          "GET http://" + host + "/small.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(r, PROXY_REPLY_CONNECT_ERROR);
+}
+
+TEST_F(ProxyTest, BrowserLeavingMidBodyEndsBothSides) {
+    // The browser stops reading, so the proxy holds back the server; then
+    // the browser leaves. Both sides end and the proxy goes on serving.
+    for (int i = 0; i < 5; ++i) {
+        platform::TcpSocket c;
+        ASSERT_EQ(c.connect("127.0.0.1", proxy_port()), 0);
+        std::string host = "127.0.0.1:" + std::to_string(nginx_port());
+        c.send_all("GET http://" + host + "/medium.bin HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        std::string some;
+        c.recv_some(some, 5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 * i));
+        c.close();
+    }
+    EXPECT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
+}
+
 }  // namespace
