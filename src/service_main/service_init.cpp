@@ -35,5 +35,6 @@ void service_init(SERVICE_CONF& conf)
 
 void service_start(SERVICE_CONF& conf)
 {
-    aio_proxy_start(conf.proxy);
+    if (aio_proxy_start(conf.proxy) != 0)
+        acl_msg_fatal("%s(%d): start proxy thread error", __func__, __LINE__);
 }

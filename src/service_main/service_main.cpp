@@ -8,6 +8,7 @@
 #include "acl_msg.h"
 #include "acl_workq.h"
 #include "platform/file.h"
+#include "platform/limits.h"
 #include "platform/net_errors.h"
 #include "platform/self.h"
 #include "service_conf.h"
@@ -32,6 +33,7 @@ void open_log(SERVICE_CONF& conf)
 int main()
 {
     SERVICE_CONF& conf = service_conf();
+    platform::raise_open_file_limit();  // one descriptor per browser and server connection
 
     conf.program_folder = platform::program_folder();
     open_log(conf);
