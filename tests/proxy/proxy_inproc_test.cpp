@@ -357,7 +357,8 @@ TEST_F(ProxyTest, PutIsClosedWithoutReplyAndHeadGetsBadRequestAfterConnect) {
                              &closed, 5000);
     EXPECT_EQ(head, PROXY_REPLY_BAD_REQUEST);
     EXPECT_TRUE(closed);
-    EXPECT_EQ(server.accepted(), 1) << "the bad-request reply follows the connect";
+    EXPECT_TRUE(server.wait_accepted(1, 2000)) << "the bad-request reply follows the connect";
+    EXPECT_EQ(server.accepted(), 1);
 }
 
 TEST_F(ProxyTest, MalformedRequestsCloseWithoutHarmingOthers) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -68,6 +69,13 @@ public:
     ~ScriptedServer();
     int port() const { return listener_.port(); }
     int accepted() const { return accepted_.load(); }
+    // Waits up to `timeout_ms` until `n` connections were taken: the proxy may
+    // answer its browser before this server's thread has accepted.
+    bool wait_accepted(int n, int timeout_ms) const {
+        for (int waited = 0; accepted_.load() < n && waited < timeout_ms; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return accepted_.load() >= n;
+    }
 
 private:
     platform::TcpListener listener_;
