@@ -67,8 +67,8 @@ void parse_url(HTTP_HDR_REQ* req, const std::string& url)
 {
     size_t slash = url.find('/', scheme_length(url));
     if (slash == std::string::npos) {
-        req->url_part = "/";
-        req->url_path = "/";
+        req->url_part.assign(1, '/');
+        req->url_path.assign(1, '/');
         return;
     }
     req->url_part = url.substr(slash);
