@@ -68,7 +68,7 @@ struct ACL_VSTREAM {
     unsigned oflags = 0;             // open flags, as given to acl_vstream_fdopen
     unsigned flag = 0;               // ACL_VSTREAM_FLAG_* bits
 
-    std::vector<char> read_buf;      // size fixed when opened
+    std::vector<char> read_buf;      // size set when opened, changed by acl_vstream_set_bufsize
     std::size_t read_pos = 0;        // first unread byte in read_buf
     std::size_t read_cnt = 0;        // unread bytes from read_pos on
     std::string write_buf;           // output of the buffered writes, not yet sent
@@ -107,6 +107,12 @@ int acl_vstream_close(ACL_VSTREAM* stream);
 void acl_vstream_add_close_handle(ACL_VSTREAM* stream, ACL_VSTREAM_CLOSE_FN fn, void* context);
 // Removes the one handle equal to (fn, context), if any.
 void acl_vstream_delete_close_handle(ACL_VSTREAM* stream, ACL_VSTREAM_CLOSE_FN fn, void* context);
+
+// Resizes the read buffer to `size` bytes (raised to ACL_VSTREAM_BUFSIZE, and
+// to the count of unread bytes, which are kept). Streams that relay large
+// bodies read them in fewer, larger calls; every byte of the buffer is held
+// for the stream's life, so callers bound `size`.
+void acl_vstream_set_bufsize(ACL_VSTREAM* stream, std::size_t size);
 
 // Text of the stream's last failure ("" when none).
 const char* acl_vstream_strerror(const ACL_VSTREAM* stream);

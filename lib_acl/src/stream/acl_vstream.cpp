@@ -263,6 +263,22 @@ void acl_vstream_delete_close_handle(ACL_VSTREAM* stream, ACL_VSTREAM_CLOSE_FN f
     }
 }
 
+void acl_vstream_set_bufsize(ACL_VSTREAM* stream, std::size_t size)
+{
+    if (stream == nullptr)
+        acl_msg_fatal("%s(%d): stream null", __func__, __LINE__);
+    size = std::max({size, static_cast<std::size_t>(ACL_VSTREAM_BUFSIZE), stream->read_cnt});
+    if (size == stream->read_buf.size())
+        return;
+    if (stream->read_pos > 0) {
+        std::memmove(stream->read_buf.data(), stream->read_buf.data() + stream->read_pos,
+                     stream->read_cnt);
+        stream->read_pos = 0;
+    }
+    stream->read_buf.resize(size);
+    stream->read_buf.shrink_to_fit();
+}
+
 const char* acl_vstream_strerror(const ACL_VSTREAM* stream)
 {
     return stream == nullptr ? "" : stream->errbuf.c_str();

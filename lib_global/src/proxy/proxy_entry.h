@@ -27,6 +27,9 @@ struct HTTP_RES;
 
 #define APROXY_PAGE_BUF 40960   // start of a page kept for title capture
 #define APROXY_OBUF 4096        // initial room of the header output buffer
+// Read buffer of a stream that carries a large body or a tunnel: one read
+// call per 64 KiB instead of per 8 KiB. At most two per connection.
+#define APROXY_BODY_BUFSIZE (64 * 1024)
 
 struct APROXY_ENTRY;
 
@@ -118,6 +121,9 @@ void aproxy_flow_cancel(APROXY_ENTRY* entry);
 // Write callbacks that report a drained browser (down) or server (up).
 int aproxy_client_drained(ACL_ASTREAM* astream, void* ctx);
 int aproxy_server_drained(ACL_ASTREAM* astream, void* ctx);
+
+// Gives the stream of `astream` the large read buffer of a relayed body.
+void aproxy_body_buffer(ACL_ASTREAM* astream);
 
 // Writes a fixed reply to the browser with default write and timeout
 // callbacks; the connection ends once it is out (when the record closes).

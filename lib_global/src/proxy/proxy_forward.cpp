@@ -201,6 +201,7 @@ int request_header_sent(ACL_ASTREAM*, void* ctx) {
     entry->tm_send_req = aproxy_entry_stamp(entry);
     if (entry->hdr_req->hdr.content_length > 0) {
         entry->http_req = http_req_new(entry->hdr_req);
+        if (entry->hdr_req->hdr.content_length > ACL_VSTREAM_BUFSIZE) aproxy_body_buffer(entry->client);
         acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, aproxy_server_drained, ACL_AIO_CTL_CLOSE_FN,
                     (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
         aproxy_entry_stamp(entry);
@@ -290,6 +291,8 @@ void tunnel_start(APROXY_ENTRY* entry) {
                     ACL_AIO_CTL_TIMEO_FN, io_timeout_fn, ACL_AIO_CTL_TIMEOUT,
                     entry->proxy->rw_timeout, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
     }
+    aproxy_body_buffer(entry->client);
+    aproxy_body_buffer(entry->server);
     acl_aio_read(entry->client);
     if (entry->server) acl_aio_read(entry->server);
 }

@@ -216,6 +216,11 @@ void read_respond_body(APROXY_ENTRY* entry) {
                 ACL_AIO_CTL_END);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, proxy_server_close_callback,
                 ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
+    // A small body of known length fits the default buffer; anything else
+    // may be large.
+    const HTTP_HDR& hdr = entry->hdr_res->hdr;
+    if (hdr.chunked || hdr.content_length <= 0 || hdr.content_length > ACL_VSTREAM_BUFSIZE)
+        aproxy_body_buffer(entry->server);
     aproxy_entry_stamp(entry);
     http_res_body_get_async(entry->http_res, entry->server, read_respond_body_ready, entry,
                             entry->proxy->rw_timeout);
