@@ -7,7 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "temp_folder.h"
+#include "test_support.h"
+
+using tarvo_test::TempDir;
+using tarvo_test::read_file;
+using tarvo_test::write_file;
 
 namespace {
 
@@ -58,11 +62,11 @@ const ReadCase read_cases[] = {
 
 TEST(Profile, ReadStringFollowsTheProfileRules)
 {
-    TempFolder tmp;
+    TempDir tmp;
     std::string path = tmp.file("t.ini");
     for (const ReadCase& c : read_cases) {
         SCOPED_TRACE(c.what);
-        write_text(path, c.text);
+        write_file(path, c.text);
         char buf[64];
         std::memset(buf, 'x', sizeof(buf));
         std::size_t n = profile_read_string(c.section, c.key, c.def, buf, c.size, path.c_str());
@@ -73,7 +77,7 @@ TEST(Profile, ReadStringFollowsTheProfileRules)
 
 TEST(Profile, MissingFileOrNoRoomGivesDefaultOrNothing)
 {
-    TempFolder tmp;
+    TempDir tmp;
     std::string path = tmp.file("absent.ini");
     char buf[16];
     EXPECT_EQ(profile_read_string("s", "k", "def", buf, sizeof(buf), path.c_str()), 3u);
@@ -82,7 +86,7 @@ TEST(Profile, MissingFileOrNoRoomGivesDefaultOrNothing)
     EXPECT_EQ(errno, ENOENT);  // callers log the reason for a default
 
     // A buffer of one byte holds only the terminator; none at all is left alone.
-    write_text(path, "[s]\nk=value\n");
+    write_file(path, "[s]\nk=value\n");
     errno = 0;
     EXPECT_EQ(profile_read_string("s", "other", "", buf, sizeof(buf), path.c_str()), 0u);
     EXPECT_EQ(errno, ENOENT);
@@ -114,29 +118,29 @@ TEST(Profile, ReadIntTakesLeadingDigits)
         {"K=3\r\nk=4", 3},
         {"", 77},
     };
-    TempFolder tmp;
+    TempDir tmp;
     std::string path = tmp.file("n.ini");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        write_text(path, std::string("[s]\r\n") + c.line + "\r\n");
+        write_file(path, std::string("[s]\r\n") + c.line + "\r\n");
         EXPECT_EQ(profile_read_int("S", "k", 77, path.c_str()), c.want);
     }
 }
 
 TEST(Profile, WriteCreatesAndReplacesKeepingOtherLines)
 {
-    TempFolder tmp;
+    TempDir tmp;
     std::string path = tmp.file("w.ini");
 
     ASSERT_EQ(profile_write_string("Main", "CachePath", "cache", path.c_str()), 0);
-    EXPECT_EQ(read_text(path), "[Main]\r\nCachePath=cache\r\n");
+    EXPECT_EQ(read_file(path), "[Main]\r\nCachePath=cache\r\n");
 
-    write_text(path,
+    write_file(path,
                "; settings\n[a]\nx=1\nK = old\ny=2\n\n[b]\nk=b\n");
     ASSERT_EQ(profile_write_string("A", "k", "new", path.c_str()), 0);
     ASSERT_EQ(profile_write_string("a", "z", "9", path.c_str()), 0);
     ASSERT_EQ(profile_write_string("c", "q", "\"quoted\"", path.c_str()), 0);
-    EXPECT_EQ(read_text(path),
+    EXPECT_EQ(read_file(path),
               "; settings\n[a]\nx=1\nk=new\ny=2\nz=9\n\n[b]\nk=b\n\n[c]\nq=\"quoted\"\n");
 
     char buf[32];
@@ -148,14 +152,14 @@ TEST(Profile, WriteCreatesAndReplacesKeepingOtherLines)
 
 TEST(Profile, WriteRefusesWhatWouldNotReadBack)
 {
-    TempFolder tmp;
+    TempDir tmp;
     std::string path = tmp.file("r.ini");
-    write_text(path, "[s]\nk=v\n");
+    write_file(path, "[s]\nk=v\n");
     EXPECT_EQ(profile_write_string("s", "k", "two\nlines", path.c_str()), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(profile_write_string("s", "a=b", "v", path.c_str()), -1);
     EXPECT_EQ(profile_write_string("s]x", "k", "v", path.c_str()), -1);
-    EXPECT_EQ(read_text(path), "[s]\nk=v\n");
+    EXPECT_EQ(read_file(path), "[s]\nk=v\n");
 
     EXPECT_EQ(profile_write_string("s", "k", "v", tmp.file("no/such/folder.ini").c_str()), -1);
 }

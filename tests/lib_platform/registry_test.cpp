@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "temp_folder.h"
+#include "test_support.h"
+
+using tarvo_test::TempDir;
+using tarvo_test::read_file;
+using tarvo_test::write_file;
 
 namespace {
 
@@ -54,7 +58,7 @@ protected:
         return v.text;
     }
 
-    TempFolder tmp_;
+    TempDir tmp_;
     std::string file_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
@@ -101,7 +105,7 @@ TEST_F(Registry, ValuesRoundTripInTheRegFormat)
     EXPECT_EQ(v.type, RegType::dword);
     EXPECT_EQ(v.dword, 7u);
 
-    std::string file = read_text(file_);
+    std::string file = read_file(file_);
     EXPECT_EQ(file.rfind("Windows Registry Editor Version 5.00\r\n\r\n", 0), 0u) << file;
     EXPECT_NE(file.find("\r\n[HKEY_LOCAL_MACHINE\\Software\\Quorlen\\Productions\\06]\r\n"),
               std::string::npos) << file;
@@ -116,7 +120,7 @@ TEST_F(Registry, ValuesRoundTripInTheRegFormat)
 
 TEST_F(Registry, ReadsHandWrittenLfFileAndKeepsWhatItDoesNotKnow)
 {
-    write_text(file_,
+    write_file(file_,
                "Windows Registry Editor Version 5.00\n"
                "\n"
                "; kept by another program\n"
@@ -144,7 +148,7 @@ TEST_F(Registry, ReadsHandWrittenLfFileAndKeepsWhatItDoesNotKnow)
     EXPECT_EQ(names, (std::vector<std::string>{"cachepath", "MaxSpace", "Blob", "Next"}));
 
     ASSERT_EQ(key.set_string("SpaceUsed", "5"), 0);
-    std::string file = read_text(file_);
+    std::string file = read_file(file_);
     EXPECT_NE(file.find("; kept by another program\r\n[HKEY_CLASSES_ROOT\\.flv]\r\n@=\"flvfile\"\r\n"),
               std::string::npos) << file;
     EXPECT_NE(file.find("\"Blob\"=hex:01,02,\\\r\n  03,04\r\n\"Next\"=\"after blob\"\r\n"
@@ -190,7 +194,7 @@ TEST_F(Registry, OpenNeedsTheKeyCreateMakesItWithParents)
 
 TEST_F(Registry, KeysListedOnlyByDeeperSectionsExist)
 {
-    write_text(file_, "Windows Registry Editor Version 5.00\r\n\r\n"
+    write_file(file_, "Windows Registry Editor Version 5.00\r\n\r\n"
                       "[HKEY_CURRENT_USER\\A\\B\\C]\r\n\"v\"=\"1\"\r\n");
     RegKey key;
     ASSERT_EQ(RegKey::open(RegRoot::current_user, "a", key), 0);
@@ -250,20 +254,20 @@ TEST_F(Registry, RefusesWhatWouldBreakTheFile)
     RegKey key;
     ASSERT_EQ(RegKey::create(hklm, product_key, key), 0);
     ASSERT_EQ(key.set_string("Name", "ok"), 0);
-    std::string before = read_text(file_);
+    std::string before = read_file(file_);
     EXPECT_EQ(key.set_string("Name", "two\r\nlines"), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(key.set_string("bad\nname", "v"), -1);
     EXPECT_EQ(RegKey::create(hklm, "Software\n[HKEY_LOCAL_MACHINE\\X", key), -1);
     EXPECT_EQ(platform::registry_delete_key(hklm, ""), -1);
-    EXPECT_EQ(read_text(file_), before);
+    EXPECT_EQ(read_file(file_), before);
 
     // A file in another encoding is not understood and must not be replaced.
     const std::string utf16("\xFF\xFEW\0i\0n\0", 8);
-    write_text(file_, utf16);
+    write_file(file_, utf16);
     EXPECT_EQ(RegKey::create(hklm, "X", key), -1);
     EXPECT_EQ(errno, EILSEQ);
-    EXPECT_EQ(read_text(file_), utf16);
+    EXPECT_EQ(read_file(file_), utf16);
 }
 
 // One writer process: sets its own value `rounds` times, each time checking

@@ -5,7 +5,10 @@
 
 #include <filesystem>
 
-#include "temp_folder.h"
+#include "test_support.h"
+
+using tarvo_test::TempDir;
+using tarvo_test::write_file;
 
 namespace fs = std::filesystem;
 
@@ -20,12 +23,12 @@ TEST(Self, ProgramFolderIsTheFolderOfThisBinary)
 
 TEST(File, MakeFoldersCreatesNestedParents)
 {
-    TempFolder tmp;
+    TempDir tmp;
     // Folder names in this system end with "/".
-    EXPECT_EQ(platform::make_folders((tmp.path() + "a/b/c/").c_str()), 0);
-    EXPECT_TRUE(fs::is_directory(tmp.path() + "a/b/c"));
-    EXPECT_EQ(platform::make_folders((tmp.path() + "a/b/c").c_str()), 0);  // already there
+    EXPECT_EQ(platform::make_folders((tmp.folder() + "a/b/c/").c_str()), 0);
+    EXPECT_TRUE(fs::is_directory(tmp.folder() + "a/b/c"));
+    EXPECT_EQ(platform::make_folders((tmp.folder() + "a/b/c").c_str()), 0);  // already there
 
-    write_text(tmp.file("f"), "x");
-    EXPECT_EQ(platform::make_folders((tmp.path() + "f/g/").c_str()), -1);
+    write_file(tmp.file("f"), "x");
+    EXPECT_EQ(platform::make_folders((tmp.folder() + "f/g/").c_str()), -1);
 }

@@ -19,7 +19,7 @@ protected:
     void SetUp() override
     {
         ::setenv("TARVO_REGISTRY", dir_.file("registry.reg").c_str(), 1);
-        conf_.program_folder = dir_.str() + "/";
+        conf_.program_folder = dir_.folder();
         conf_.config_path = dir_.file("tarvoproxy.ini");
         acl_msg_open(dir_.file("test.log").c_str(), "log");
     }

@@ -1,15 +1,15 @@
 // tarvoproxy's start-up, run as a real program from a folder of its own.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <regex>
 #include <sstream>
+#include <thread>
 
+#include "platform/blocking_tcp.h"
+#include "platform/child_process.h"
 #include "test_support.h"
 
 using namespace std::chrono_literals;
-using tarvo_test::Child;
 using tarvo_test::TempDir;
 
 namespace {
@@ -28,8 +28,11 @@ protected:
     // Starts the program and waits until start-up has logged the cache folder.
     void start()
     {
-        ASSERT_TRUE(proxy_.start({program_}, {{"TARVO_REGISTRY", dir_.file("registry.reg")}},
-                                 dir_.str(), dir_.file("console.txt")));
+        platform::ChildOptions o;
+        o.cwd = dir_.str();
+        o.env = {{"TARVO_REGISTRY", dir_.file("registry.reg")}};
+        o.stdout_path = o.stderr_path = dir_.file("console.txt");
+        ASSERT_EQ(proxy_.start({program_}, o), 0);
         ASSERT_TRUE(tarvo_test::wait_until(
             [&] { return log().find("cache_path=") != std::string::npos; }, 20s))
             << "log:\n" << log() << "console:\n" << tarvo_test::read_file(dir_.file("console.txt"));
@@ -38,7 +41,7 @@ protected:
 
     TempDir dir_;
     std::string program_;
-    Child proxy_;
+    platform::ChildProcess proxy_;
 };
 
 TEST_F(Startup, WithoutIniReportsTheFourStringKeysAndStaysUp)
@@ -65,7 +68,7 @@ TEST_F(Startup, WithoutIniReportsTheFourStringKeysAndStaysUp)
 
 TEST_F(Startup, LogOfExactlyFiveMebibytesIsKeptAndOneByteMoreIsEmptied)
 {
-    write_ini(tarvo_test::free_port());
+    write_ini(platform::free_loopback_port());
     for (std::size_t size : {std::size_t{5242880}, std::size_t{5242881}}) {
         std::string old(size, 'x');
         tarvo_test::write_file(dir_.file("tarvoproxy.log"), old);
@@ -78,7 +81,7 @@ TEST_F(Startup, LogOfExactlyFiveMebibytesIsKeptAndOneByteMoreIsEmptied)
             EXPECT_LT(text.size(), 100000u);
             EXPECT_EQ(text.find('x' + std::string(100, 'x')), std::string::npos);
         }
-        proxy_.stop(SIGKILL);
+        proxy_.stop(0);
     }
 }
 

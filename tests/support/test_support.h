@@ -1,73 +1,58 @@
-// Helpers for tests that run real programs: temporary folders, free loopback
-// ports, child processes that are always stopped, and polling with a deadline.
+// What every test shares: a private temporary folder, whole-file reads and
+// writes, polling with a deadline, and copies of built programs.
+//
+// Processes and sockets come from lib_platform (platform::ChildProcess owns
+// and always stops what it started; platform::free_loopback_port picks ports),
+// so nothing here calls the operating system itself.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
-#include <vector>
 
 namespace tarvo_test {
 
-// A fresh folder under the system's temporary folder, removed with its content.
+// A fresh folder under the system's temporary folder, named after the process
+// and unique within it; removed with its content when the object goes away.
 class TempDir {
 public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
+
     const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
+    std::string str() const { return path_.string(); }           // no "/" at the end
+    std::string folder() const { return path_.string() + "/"; }  // ends with "/"
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
 private:
     std::filesystem::path path_;
 };
 
-// A loopback TCP port nothing listens on at the moment of the call.
-int free_port();
+// Polls `done` every 20 ms until it is true or `timeout` passes; `done` is
+// asked once more at the deadline, so its last answer is what counts.
+bool wait_until(const std::function<bool()>& done,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// A child process; killed (SIGKILL) and reaped when the object goes away.
-class Child {
-public:
-    Child() = default;
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
+// The whole file as bytes ("" when it cannot be read).
+std::string read_file(const std::filesystem::path& path);
+// Replaces the file's content with `data`.
+void write_file(const std::filesystem::path& path, const std::string& data);
 
-    // Starts argv[0] with the extra environment variables in `env` (added to the
-    // test's own), in folder `cwd` (empty: the test's folder). Standard output
-    // and error go to `output` when it is not empty. false when it cannot start.
-    bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-               const std::string& cwd = "", const std::string& output = "");
-    pid_t pid() const { return pid_; }
-    bool running();
-    // Sends `sig` and waits for the exit; returns the wait status.
-    int stop(int sig);
-    // Waits up to `timeout` for the exit; -1 when it still runs.
-    int wait(std::chrono::milliseconds timeout);
+// Deterministic pseudo-random bytes, so a body shows any reordering or loss.
+std::string pattern_bytes(std::size_t n, std::uint32_t seed);
 
-private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
+// Copies program `name` from the build's program folder into `folder` as
+// `as` (default: the same name); a program reads its configuration and
+// writes its log next to itself. Returns the copy's path.
+std::string copy_program(const std::string& name, const std::filesystem::path& folder,
+                         const std::string& as = "");
 
-// Runs a command line with /bin/sh and returns its exit status (-1 when it
-// could not run), with standard output in *out when out is not null.
-int run(const std::string& command, std::string* out = nullptr);
-
-// Polls `done` every 20 ms until it is true or `timeout` passes.
-bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& text);
-
-// Copies a program from the build's program folder into `folder` (a program
-// reads its configuration and writes its logs next to itself). Returns its path.
-std::string copy_program(const std::string& name, const std::string& folder);
+// Whether process `pid` exists and has not ended (a zombie has ended).
+bool process_alive(int pid);
 
 }  // namespace tarvo_test
