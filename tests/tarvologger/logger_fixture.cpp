@@ -4,70 +4,26 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 #include "platform/blocking_tcp.h"
 #include "platform/child_process.h"
-#include "platform/self.h"
 
 namespace fs = std::filesystem;
 
 namespace logger_test {
 
-TempFolder::TempFolder()
-{
-    static std::atomic<int> serial{0};
-    std::random_device rd;
-    fs::path p = fs::temp_directory_path() /
-                 ("tarvo_logger_" + std::to_string(platform::process_id()) + "_" +
-                  std::to_string(serial++) + "_" + std::to_string(rd()));
-    fs::create_directories(p);
-    path_ = p.string() + "/";
-}
-
-TempFolder::~TempFolder()
-{
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& data)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
-}
-
-std::string random_bytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xff);
-    return s;
-}
-
-RunResult run_logger(const TempFolder& folder, const std::vector<std::string>& args,
+RunResult run_logger(const TempDir& folder, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env, const std::string& name)
 {
-    std::string prog = folder.path() + name;
+    std::string prog = folder.file(name);
     if (!fs::exists(prog))
-        fs::copy_file(std::string(TARVO_PROGRAM_DIR) + "/tarvologger", prog);
+        tarvo_test::copy_program("tarvologger", folder.path(), name);
 
     std::vector<std::string> argv{prog};
     argv.insert(argv.end(), args.begin(), args.end());
     platform::ChildOptions opts;
-    opts.cwd = folder.path();
-    opts.stderr_path = folder.path() + name + ".stderr";
+    opts.cwd = folder.str();
+    opts.stderr_path = folder.file(name + ".stderr");
     for (const auto& kv : env)
         opts.env.emplace_back(kv.first, kv.second);
     fs::remove(opts.stderr_path);
@@ -75,7 +31,7 @@ RunResult run_logger(const TempFolder& folder, const std::vector<std::string>& a
     RunResult r;
     r.status = platform::run_program(argv, r.out, 20000, opts);
     r.err = read_file(opts.stderr_path);
-    r.log = read_file(folder.path() + name + ".log");
+    r.log = read_file(folder.file(name + ".log"));
     return r;
 }
 

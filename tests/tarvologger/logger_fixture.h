@@ -12,23 +12,14 @@
 #include <vector>
 
 #include "logsvr.h"
+#include "test_support.h"
 
 namespace logger_test {
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    const std::string& path() const { return path_; }  // ends with "/"
-
-private:
-    std::string path_;
-};
-
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& data);
-std::string random_bytes(std::size_t n, unsigned seed);
+using tarvo_test::pattern_bytes;
+using tarvo_test::read_file;
+using tarvo_test::TempDir;
+using tarvo_test::write_file;
 
 struct RunResult {
     int status = -1;   // exit status; -1 when it did not end in time
@@ -39,7 +30,7 @@ struct RunResult {
 
 // A copy of tarvologger named `name` in `folder`, run with `args`.
 // `env` adds environment variables (the connect time-out seam).
-RunResult run_logger(const TempFolder& folder, const std::vector<std::string>& args,
+RunResult run_logger(const TempDir& folder, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env = {},
                      const std::string& name = "tarvologger");
 

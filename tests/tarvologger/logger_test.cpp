@@ -22,6 +22,14 @@ std::string usage_line(const std::string& prog)
     return "usage: " + prog + " -h[help] -f filepath -v version -u uid -s server_addr\r\n";
 }
 
+// A file `name` holding `body` in the test's folder; its path.
+std::string write_dump(const TempDir& dir, const std::string& name, const std::string& body)
+{
+    std::string path = dir.file(name);
+    write_file(path, body);
+    return path;
+}
+
 bool has(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -33,10 +41,9 @@ bool has(const std::string& text, const std::string& part)
 // the file, then the close.
 TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes)
 {
-    TempFolder dir;
-    std::string dump = dir.path() + "tarvoproxy.dmp";
-    std::string body = random_bytes(1000, 7);
-    write_file(dump, body);
+    TempDir dir;
+    std::string body = pattern_bytes(1000, 7);
+    std::string dump = write_dump(dir, "tarvoproxy.dmp", body);
 
     platform::TcpListener l;
     ASSERT_EQ(l.listen("127.0.0.1", 0, 4), 0);
@@ -61,11 +68,10 @@ TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes)
 // stores it under the base name and checks the length.
 TEST(LoggerUpload, LargeDumpArrivesWholeAtStandIn)
 {
-    TempFolder dir;
-    StandIn svr(dir.path() + "store");
-    std::string dump = dir.path() + "tarvoproxy.dmp";
-    std::string body = random_bytes(300001, 11);
-    write_file(dump, body);
+    TempDir dir;
+    StandIn svr(dir.folder() + "store");
+    std::string body = pattern_bytes(300001, 11);
+    std::string dump = write_dump(dir, "tarvoproxy.dmp", body);
 
     RunResult r = run_logger(dir, {"-f", dump, "-v", "2.1.0.9", "-u", "5", "-s", svr.addr()});
     auto reports = svr.reports_so_far();
@@ -73,8 +79,8 @@ TEST(LoggerUpload, LargeDumpArrivesWholeAtStandIn)
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], "upload uid=5 file=" + dump + " ver=2.1.0.9 size=300001 received=300001 stored=" +
-                              dir.path() + "store/tarvoproxy.dmp ok");
-    EXPECT_EQ(read_file(dir.path() + "store/tarvoproxy.dmp"), body);
+                              dir.folder() + "store/tarvoproxy.dmp ok");
+    EXPECT_EQ(read_file(dir.folder() + "store/tarvoproxy.dmp"), body);
     EXPECT_EQ(read_file(dump), body) << "the dump is kept after the upload";
 }
 
@@ -86,10 +92,9 @@ TEST(LoggerUpload, ClientIdTakesLeadingDigitsOnly)
         const char* uid;
     } cases[] = {{"abc", "0"}, {"", "0"}, {"12ab", "12"}, {" 42", "42"}, {"4000000000", "4000000000"}};
 
-    TempFolder dir;
-    StandIn svr(dir.path() + "store");
-    std::string dump = dir.path() + "d.dmp";
-    write_file(dump, "xyz");
+    TempDir dir;
+    StandIn svr(dir.folder() + "store");
+    std::string dump = write_dump(dir, "d.dmp", "xyz");
     for (const Case& c : cases) {
         RunResult r = run_logger(dir, {"-f", dump, "-v", "1", "-u", c.text, "-s", svr.addr()});
         auto reports = svr.reports_so_far();
@@ -103,11 +108,10 @@ TEST(LoggerUpload, ClientIdTakesLeadingDigitsOnly)
 // console and to the log.
 TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing)
 {
-    TempFolder dir;
-    StandIn svr(dir.path() + "store");
-    std::string dump = dir.path() + "d.dmp";
-    write_file(dump, "dump");
-    std::string prog = dir.path() + "tarvologger";
+    TempDir dir;
+    StandIn svr(dir.folder() + "store");
+    std::string dump = write_dump(dir, "d.dmp", "dump");
+    std::string prog = dir.folder() + "tarvologger";
 
     std::vector<std::vector<std::string>> cases = {
         {"-f", dump, "-s", svr.addr()},                    // no -v
@@ -124,7 +128,7 @@ TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing)
         EXPECT_TRUE(svr.reports_so_far().empty());
     }
     // Every run wrote its usage line to the log as an info line.
-    std::string log = read_file(dir.path() + "tarvologger.log");
+    std::string log = read_file(dir.folder() + "tarvologger.log");
     std::regex line(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d log\(pid=\d+, tid=\d+\)\(0, info\): )" +
                     std::string("usage: ") + prog +
                     R"( -h\[help\] -f filepath -v version -u uid -s server_addr\r\n)");
@@ -134,11 +138,10 @@ TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing)
 
 TEST(LoggerOptions, OptionErrorsAreReportedWithTheLetter)
 {
-    TempFolder dir;
-    StandIn svr(dir.path() + "store");
-    std::string dump = dir.path() + "d.dmp";
-    write_file(dump, "dump");
-    std::string prog = dir.path() + "tarvologger";
+    TempDir dir;
+    StandIn svr(dir.folder() + "store");
+    std::string dump = write_dump(dir, "d.dmp", "dump");
+    std::string prog = dir.folder() + "tarvologger";
 
     // A missing value: the message, and the usage since -f never got a path.
     RunResult r = run_logger(dir, {"-v", "1", "-f"});
@@ -164,22 +167,21 @@ TEST(LoggerOptions, OptionErrorsAreReportedWithTheLetter)
 // The log is named after the program's own base name, beside it.
 TEST(LoggerOptions, LogFileIsNamedAfterTheProgram)
 {
-    TempFolder dir;
+    TempDir dir;
     RunResult r = run_logger(dir, {"-h"}, {}, "dumpsend");
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(has(r.log, "usage: " + dir.path() + "dumpsend -h[help]")) << r.log;
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "tarvologger.log"));
+    EXPECT_TRUE(has(r.log, "usage: " + dir.folder() + "dumpsend -h[help]")) << r.log;
+    EXPECT_FALSE(std::filesystem::exists(dir.folder() + "tarvologger.log"));
 }
 
 // A file with nothing to send is refused after the connect: the server sees a
 // connection without a single byte.
 TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
 {
-    TempFolder dir;
-    StandIn svr(dir.path() + "store");
-    std::string empty = dir.path() + "empty.dmp";
-    write_file(empty, "");
-    std::string missing = dir.path() + "missing.dmp";
+    TempDir dir;
+    StandIn svr(dir.folder() + "store");
+    std::string empty = write_dump(dir, "empty.dmp", "");
+    std::string missing = dir.folder() + "missing.dmp";
 
     RunResult r = run_logger(dir, {"-f", empty, "-v", "1", "-s", svr.addr()});
     EXPECT_EQ(r.status, 0);
@@ -196,14 +198,13 @@ TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
 
     // The header's size field is signed 32-bit: a larger file cannot be
     // announced truthfully, so it is refused like an empty one (sparse here).
-    std::string huge = dir.path() + "huge.dmp";
-    write_file(huge, "");
+    std::string huge = write_dump(dir, "huge.dmp", "");
     std::filesystem::resize_file(huge, 2147483648ULL);
     r = run_logger(dir, {"-f", huge, "-v", "1", "-s", svr.addr()});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(has(r.log, "filepath(" + huge + ")'s size(2147483648) invalid")) << r.log;
     EXPECT_EQ(svr.reports_so_far(), std::vector<std::string>{"error empty connection"});
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path() + "store"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.folder() + "store"));
 }
 
 // A server whose accept queue is full never completes the handshake: the
@@ -211,9 +212,8 @@ TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
 // nothing is uploaded.
 TEST(LoggerConnect, ServerThatNeverAcceptsTimesOut)
 {
-    TempFolder dir;
-    std::string dump = dir.path() + "d.dmp";
-    write_file(dump, "dump");
+    TempDir dir;
+    std::string dump = write_dump(dir, "d.dmp", "dump");
 
     platform::TcpListener l;
     ASSERT_EQ(l.listen("127.0.0.1", 0, 0), 0);
@@ -253,9 +253,8 @@ TEST(LoggerConnect, ServerThatNeverAcceptsTimesOut)
 
 TEST(LoggerConnect, RefusedConnectionIsLoggedAndNothingElseHappens)
 {
-    TempFolder dir;
-    std::string dump = dir.path() + "d.dmp";
-    write_file(dump, "dump");
+    TempDir dir;
+    std::string dump = write_dump(dir, "d.dmp", "dump");
     int port = platform::free_loopback_port();
     std::string addr = "127.0.0.1:" + std::to_string(port);
 
@@ -268,9 +267,8 @@ TEST(LoggerConnect, RefusedConnectionIsLoggedAndNothingElseHappens)
 // Without -s the dump goes to the deployment's logging server on this machine.
 TEST(LoggerConnect, DefaultServerIsLocalPort8887)
 {
-    TempFolder dir;
-    std::string dump = dir.path() + "d.dmp";
-    write_file(dump, "abc");
+    TempDir dir;
+    std::string dump = write_dump(dir, "d.dmp", "abc");
     platform::TcpListener l;
     if (l.listen("127.0.0.1", 8887, 4) != 0)
         GTEST_SKIP() << "port 8887 is in use on this machine";
@@ -294,10 +292,9 @@ TEST(LoggerConnect, DefaultServerIsLocalPort8887)
 // logged and the dump stays where it is, ready for a later run.
 TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump)
 {
-    TempFolder dir;
-    std::string dump = dir.path() + "tarvoproxy.dmp";
-    std::string body = random_bytes(16 << 20, 3);  // far more than socket buffers hold
-    write_file(dump, body);
+    TempDir dir;
+    std::string body = pattern_bytes(16 << 20, 3);  // far more than socket buffers hold
+    std::string dump = write_dump(dir, "tarvoproxy.dmp", body);
 
     platform::TcpListener l;
     ASSERT_EQ(l.listen("127.0.0.1", 0, 4), 0);
@@ -322,13 +319,13 @@ TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump)
 // -f, -v and -s keep at most 259, 255 and 255 bytes of their values.
 TEST(LoggerOptions, LongValuesAreCutToTheirLimits)
 {
-    TempFolder dir;
-    StandIn svr(dir.path() + "store");
+    TempDir dir;
+    StandIn svr(dir.folder() + "store");
 
     // A path of exactly 259 bytes is used whole; one byte more is cut back to
     // those 259 bytes, which name a file that does not exist.
-    std::string name(259 - dir.path().size(), 'p');
-    std::string path259 = dir.path() + name;
+    std::string name(259 - dir.folder().size(), 'p');
+    std::string path259 = dir.folder() + name;
     ASSERT_EQ(path259.size(), 259u);
     write_file(path259, "259");
     write_file(path259 + "q", "260");

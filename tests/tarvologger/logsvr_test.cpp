@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "logger_fixture.h"
 #include "platform/blocking_tcp.h"
@@ -35,8 +34,8 @@ TEST(LogsvrStandIn, StoresUploadsUnderSafeNamesInsideItsFolder)
         {"dir/", "dump.1"},
         {"a b|c*?.dmp", "a_b_c__.dmp"},
     };
-    TempFolder dir;
-    std::string store = dir.path() + "store/";
+    TempDir dir;
+    std::string store = dir.folder() + "store/";
     StandIn svr(store);
     for (const Case& c : cases) {
         send_raw(svr, "client_dump_file:uid=1|file=" + c.file + "|ver=v|size=3\r\nabc");
@@ -65,8 +64,8 @@ TEST(LogsvrStandIn, ReportsLinesMismatchesAndBadHeaders)
         // '|' inside the path and the version: the last "|ver=" and "|size=" count.
         {"client_dump_file:uid=2|file=a|b|ver=1|2|size=2\r\nxy", ""},
     };
-    TempFolder dir;
-    std::string store = dir.path() + "store/";
+    TempDir dir;
+    std::string store = dir.folder() + "store/";
     StandIn svr(store);
     for (const Case& c : cases) {
         send_raw(svr, c.sent);
@@ -93,27 +92,27 @@ TEST(LogsvrStandIn, ReportsLinesMismatchesAndBadHeaders)
 // The program itself, as later tests and local runs start it.
 TEST(LogsvrStandIn, ProgramPrintsItsPortAndOneLinePerConnection)
 {
-    TempFolder dir;
-    std::string out = dir.path() + "svr.out";
+    TempDir dir;
+    std::string out = dir.folder() + "svr.out";
     platform::ChildOptions opts;
     opts.stdout_path = out;
     platform::ChildProcess svr;
     ASSERT_EQ(svr.start({std::string(TARVO_PROGRAM_DIR) + "/tarvo_logsvr", "-p", "0", "-d",
-                         dir.path() + "store", "-n", "2"},
+                         dir.folder() + "store", "-n", "2"},
                         opts),
               0);
 
     int port = 0;
-    for (int i = 0; i < 200 && port == 0; i++) {
+    tarvo_test::wait_until([&] {
         std::string text = read_file(out);
-        if (text.rfind("listening port=", 0) == 0 && text.find('\n') != std::string::npos)
-            port = std::stoi(text.substr(15));
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+        if (text.rfind("listening port=", 0) != 0 || text.find('\n') == std::string::npos)
+            return false;
+        port = std::stoi(text.substr(15));
+        return true;
+    }, std::chrono::seconds(5));
     ASSERT_GT(port, 0) << read_file(out);
 
-    std::string dump = dir.path() + "x.dmp";
+    std::string dump = dir.file("x.dmp");
     write_file(dump, "12345");
     RunResult r = run_logger(dir, {"-f", dump, "-v", "9", "-u", "4", "-s",
                                    "127.0.0.1:" + std::to_string(port)});
@@ -126,5 +125,5 @@ TEST(LogsvrStandIn, ProgramPrintsItsPortAndOneLinePerConnection)
     EXPECT_EQ(svr.wait(20000), 0) << "the stand-in ends after -n connections";
     EXPECT_EQ(read_file(out), "listening port=" + std::to_string(port) +
                                   "\nupload uid=4 file=" + dump + " ver=9 size=5 received=5 stored=" +
-                                  dir.path() + "store/x.dmp ok\nstat client_download_stat:uid=4|rc=1\n");
+                                  dir.folder() + "store/x.dmp ok\nstat client_download_stat:uid=4|rc=1\n");
 }
