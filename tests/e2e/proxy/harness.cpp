@@ -2,63 +2,19 @@
 
 #include <cctype>
 #include <chrono>
-#include <fstream>
-#include <random>
 #include <sstream>
-
-#include "platform/self.h"
 
 namespace fs = std::filesystem;
 
 namespace proxy_test {
 
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    std::random_device rd;
-    for (;;) {
-        auto name = "tarvo_proxy_" + std::to_string(platform::process_id()) + "_" +
-                    std::to_string(counter++) + "_" + std::to_string(rd() % 100000);
-        path_ = fs::temp_directory_path() / name;
-        std::error_code ec;
-        if (fs::create_directory(path_, ec)) break;
-    }
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
-void write_file(const fs::path& p, const std::string& data) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string pattern_bytes(std::size_t n, std::uint32_t seed) {
-    std::string s(n, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (std::size_t i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        s[i] = static_cast<char>(x);
-    }
-    return s;
-}
-
 bool wait_listening(int port, int timeout_ms) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < until) {
-        platform::TcpSocket s;
-        if (s.connect("127.0.0.1", port, 500) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return tarvo_test::wait_until(
+        [port] {
+            platform::TcpSocket s;
+            return s.connect("127.0.0.1", port, 500) == 0;
+        },
+        std::chrono::milliseconds(timeout_ms));
 }
 
 // ---------------------------------------------------------------- nginx
@@ -181,8 +137,7 @@ std::string header_value(const std::string& head, const std::string& name) {
 
 TarvoProxy::TarvoProxy(const fs::path& dir) : dir_(dir / "bin") {
     fs::create_directories(dir_);
-    fs::copy_file(fs::path(TARVO_PROGRAM_DIR) / "tarvoproxy", dir_ / "tarvoproxy",
-                  fs::copy_options::overwrite_existing);
+    std::string program = tarvo_test::copy_program("tarvoproxy", dir_);
     for (int attempt = 0; attempt < 5 && !ok_; ++attempt) {
         port_ = platform::free_loopback_port();
         int unused = platform::free_loopback_port();
@@ -204,7 +159,7 @@ TarvoProxy::TarvoProxy(const fs::path& dir) : dir_(dir / "bin") {
         o.env.push_back({"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=8"});
         o.stdout_path = (dir_ / "stdout.txt").string();
         o.stderr_path = (dir_ / "stderr.txt").string();
-        if (child_.start({(dir_ / "tarvoproxy").string()}, o) != 0) continue;
+        if (child_.start({program}, o) != 0) continue;
         ok_ = wait_listening(port_, 10000) && child_.running();
         if (!ok_) child_.stop();
     }

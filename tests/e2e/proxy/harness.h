@@ -19,25 +19,14 @@
 
 #include "platform/blocking_tcp.h"
 #include "platform/child_process.h"
+#include "test_support.h"
 
 namespace proxy_test {
 
-// A temporary folder removed with everything in it when destroyed.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-void write_file(const std::filesystem::path& p, const std::string& data);
-std::string read_file(const std::filesystem::path& p);
-
-// Deterministic pseudo-random bytes, so bodies show any reordering or loss.
-std::string pattern_bytes(std::size_t n, std::uint32_t seed);
+using tarvo_test::pattern_bytes;
+using tarvo_test::read_file;
+using tarvo_test::TempDir;
+using tarvo_test::write_file;
 
 // nginx serving `root()` on 127.0.0.1:port(), loopback only, with its own pid,
 // log and temp paths. Locations:
@@ -72,9 +61,8 @@ public:
     // Waits up to `timeout_ms` until `n` connections were taken: the proxy may
     // answer its browser before this server's thread has accepted.
     bool wait_accepted(int n, int timeout_ms) const {
-        for (int waited = 0; accepted_.load() < n && waited < timeout_ms; waited += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return accepted_.load() >= n;
+        return tarvo_test::wait_until([&] { return accepted_.load() >= n; },
+                                      std::chrono::milliseconds(timeout_ms));
     }
 
 private:
