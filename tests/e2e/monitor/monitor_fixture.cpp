@@ -3,17 +3,13 @@
 #include "platform/browser_proxy.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-
-#include <signal.h>
-#include <unistd.h>
+#include "platform/self.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -21,15 +17,8 @@ namespace monitor_test {
 
 MonitorDir::MonitorDir()
 {
-    std::string tmpl = (fs::temp_directory_path() / "tarvo_monitor_XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr)
-        ADD_FAILURE() << "mkdtemp failed";
-    path_ = buf.data();
-
     static std::atomic<int> serial{0};
-    child_name_ = "mtc" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
+    child_name_ = "mtc" + std::to_string(platform::process_id()) + "_" + std::to_string(serial++);
     fs::copy_file(MONITOR_TEST_CHILD, child_path());
     fs::permissions(child_path(), fs::perms::owner_all, fs::perm_options::add);
 }
@@ -38,15 +27,14 @@ MonitorDir::~MonitorDir()
 {
     // Whatever the test left running (a detached daemon, its child) ends here.
     std::error_code ec;
-    for (auto& entry : fs::directory_iterator(path_, ec)) {
+    for (auto& entry : fs::directory_iterator(dir_.path(), ec)) {
         std::string name = entry.path().filename().string();
         if (name.size() > 4 && name.compare(name.size() - 4, 4, "_pid") == 0) {
             int pid = read_pid(entry.path().string());
             if (pid > 0 && pid_alive(pid))
-                ::kill(pid, SIGKILL);
+                platform::process_terminate(pid);
         }
     }
-    fs::remove_all(path_, ec);
 }
 
 std::vector<std::pair<std::string, std::string>> MonitorDir::env() const
@@ -65,23 +53,9 @@ void MonitorDir::apply_env() const
 platform::ChildOptions MonitorDir::options() const
 {
     platform::ChildOptions o;
-    o.cwd = path_;
+    o.cwd = path();
     o.env = env();
     return o;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 int count_lines(const std::string& path)
@@ -91,26 +65,6 @@ int count_lines(const std::string& path)
     for (char c : text)
         n += c == '\n';
     return n;
-}
-
-bool wait_until(const std::function<bool()>& pred, int timeout_ms)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return pred();
-}
-
-bool pid_alive(int pid)
-{
-    if (pid <= 0 || ::kill(pid, 0) != 0)
-        return false;
-    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    auto paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
 }
 
 int read_pid(const std::string& path)

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "platform/child_process.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +18,8 @@ public:
     MonitorDir();
     ~MonitorDir();  // ends every process named by a pid file here, removes the folder
 
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string path() const { return dir_.str(); }
+    std::string file(const std::string& name) const { return dir_.file(name); }
     const std::string& child_name() const { return child_name_; }   // file name of the copy
     std::string child_path() const { return file(child_name_); }
 
@@ -32,19 +32,18 @@ public:
     std::string keyfile() const { return file("xdg/glib-2.0/settings/keyfile"); }
 
 private:
-    std::string path_;
+    tarvo_test::TempDir dir_;
     std::string child_name_;
 };
 
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& text);
+using tarvo_test::read_file;
+using tarvo_test::wait_until;
+using tarvo_test::write_file;
+
 int count_lines(const std::string& path);
 
-// Polls `pred` every 20 ms for up to `timeout_ms`; its last result.
-bool wait_until(const std::function<bool()>& pred, int timeout_ms = 10000);
-
 // A process that exists and is not a zombie.
-bool pid_alive(int pid);
+inline bool pid_alive(int pid) { return tarvo_test::process_alive(pid); }
 // The pid in a pid file, or -1.
 int read_pid(const std::string& path);
 

@@ -64,7 +64,7 @@ protected:
 
     bool lan_becomes(const std::string& want, int timeout_ms = 10000)
     {
-        return wait_until([&] { return lan_setting() == want; }, timeout_ms);
+        return wait_until([&] { return lan_setting() == want; }, std::chrono::milliseconds(timeout_ms));
     }
 
     // The desktop setting is written after the registry: poll it too.
