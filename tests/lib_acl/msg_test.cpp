@@ -5,14 +5,13 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "acl_msg.h"
+#include "test_support.h"
 
 namespace {
 
@@ -20,11 +19,7 @@ class LogFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("acl_msg_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-        path_ = (dir_ / "test.log").string();
+        path_ = dir_.file("test.log");
         acl_msg_open(path_.c_str(), "log");
         ASSERT_TRUE(acl_msg_opened());
     }
@@ -32,15 +27,11 @@ protected:
     {
         acl_msg_close();
         acl_debug_end();
-        std::filesystem::remove_all(dir_);
     }
     std::vector<std::string> lines()
     {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
         std::vector<std::string> out;
-        std::string text = all.str();
+        std::string text = tarvo_test::read_file(path_);
         size_t pos = 0;
         while (pos < text.size()) {
             size_t end = text.find("\r\n", pos);
@@ -53,7 +44,7 @@ protected:
         return out;
     }
 
-    std::filesystem::path dir_;
+    tarvo_test::TempDir dir_;
     std::string path_;
 };
 

@@ -2,34 +2,21 @@
 // line by line, closed and removed afterwards.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "acl_msg.h"
+#include "test_support.h"
 
 class TempLog {
 public:
-    TempLog()
-    {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("acl_queue_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-        path_ = (dir_ / "test.log").string();
-        acl_msg_open(path_.c_str(), "log");
-    }
+    TempLog() : path_(dir_.file("test.log")) { acl_msg_open(path_.c_str(), "log"); }
 
     ~TempLog()
     {
         acl_msg_close();
         acl_debug_end();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     TempLog(const TempLog&) = delete;
@@ -39,7 +26,7 @@ public:
     std::vector<std::string> lines() const
     {
         std::vector<std::string> out;
-        std::ifstream in(path_, std::ios::binary);
+        std::istringstream in(tarvo_test::read_file(path_));
         std::string line;
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r')
@@ -60,6 +47,6 @@ public:
     }
 
 private:
-    std::filesystem::path dir_;
+    tarvo_test::TempDir dir_;  // first: the log lives in it
     std::string path_;
 };

@@ -5,14 +5,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "acl_vstream.h"
 #include "platform/fd_file.h"
-#include "platform/self.h"
 #include "platform/socket.h"
+#include "test_support.h"
 
 namespace {
 
@@ -182,8 +181,8 @@ TEST(VstreamClose, HandlesRunInOrderAndOneCanBeRemoved)
 
 TEST(VstreamFile, WriteThenReadLines)
 {
-    auto path = std::filesystem::temp_directory_path() /
-                ("tarvo_vstream_" + std::to_string(platform::process_id()) + ".txt");
+    tarvo_test::TempDir dir;
+    std::string path = dir.file("lines.txt");
     ACL_VSTREAM* w = acl_vstream_fopen(path.c_str(),
                                        platform::FD_WRITE | platform::FD_CREATE | platform::FD_TRUNCATE,
                                        0600, 0);
@@ -201,7 +200,6 @@ TEST(VstreamFile, WriteThenReadLines)
     EXPECT_STREQ(buf, "two");
     EXPECT_EQ(acl_vstream_read(r, buf, sizeof(buf)), ACL_VSTREAM_EOF);
     acl_vstream_close(r);
-    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -7,12 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include "test_support.h"
+
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -20,24 +19,15 @@ namespace {
 
 class BrowserProxyTest : public ::testing::Test {
 protected:
-    fs::path dir;
+    tarvo_test::TempDir dir;
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("browser_proxy_" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        ::setenv("TARVO_REGISTRY", (dir / "registry.reg").c_str(), 1);
+        ::setenv("TARVO_REGISTRY", dir.file("registry.reg").c_str(), 1);
         ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
-        ::setenv("XDG_CONFIG_HOME", (dir / "xdg").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", dir.file("xdg").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(dir); }
 
-    std::string keyfile()
-    {
-        std::ifstream in(dir / "xdg/glib-2.0/settings/keyfile");
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string keyfile() { return tarvo_test::read_file(dir.file("xdg/glib-2.0/settings/keyfile")); }
     static bool schema_installed()
     {
         int code = -1;
@@ -140,18 +130,18 @@ TEST_F(BrowserProxyTest, DesktopSetting)
 TEST_F(BrowserProxyTest, AbsentSchemaIsNoError)
 {
     // With no schema anywhere on the data path the desktop part does nothing.
-    fs::create_directories(dir / "empty");
+    fs::create_directories(dir.path() / "empty");
     const char* old = std::getenv("XDG_DATA_DIRS");
     std::string saved = old ? old : "";
-    ::setenv("XDG_DATA_DIRS", (dir / "empty").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (dir / "empty").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (dir.path() / "empty").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (dir.path() / "empty").c_str(), 1);
     platform::BrowserProxyOptions on;
     on.enabled = true;
     on.host = "h";
     on.port = 1;
     EXPECT_EQ(platform::desktop_proxy_write(on), 1);
     EXPECT_EQ(platform::browser_proxy_apply(on), 0);
-    EXPECT_FALSE(fs::exists(dir / "xdg/glib-2.0/settings/keyfile"));
+    EXPECT_FALSE(fs::exists(dir.path() / "xdg/glib-2.0/settings/keyfile"));
     if (old)
         ::setenv("XDG_DATA_DIRS", saved.c_str(), 1);
     else

@@ -4,28 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
 class ConfigTest : public ::testing::Test {
 protected:
-    std::string path;
+    tarvo_test::TempDir dir;
+    std::string path = dir.file("test.conf");
     LC_CONFIG cfg;
-
-    void SetUp() override
-    {
-        path = (std::filesystem::temp_directory_path() /
-                ("lc_config_" + std::to_string(::getpid()) + ".conf"))
-                   .string();
-    }
-    void TearDown() override { std::filesystem::remove(path); }
 
     void load(const std::string& text)
     {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        tarvo_test::write_file(path, text);
         ASSERT_EQ(LC_ConfigLoad(&cfg, path.c_str()), 0);
     }
     std::string str(const char* key)

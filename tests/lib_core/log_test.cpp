@@ -4,24 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include "test_support.h"
+
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using tarvo_test::read_file;
 
 TEST(LcLog, DayFileNames)
 {
@@ -47,14 +40,12 @@ TEST(LcLog, LevelNames)
 
 class LcLogFile : public ::testing::Test {
 protected:
-    fs::path dir;
+    tarvo_test::TempDir dir;
     static std::time_t fake_now;
     static std::time_t clock() { return fake_now; }
 
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("lc_log_" + std::to_string(::getpid()));
-        fs::create_directories(dir);
         fake_now = std::time(nullptr);
         LC_LogSetClock(clock);
     }
@@ -62,13 +53,12 @@ protected:
     {
         LC_LogClose();
         LC_LogSetClock(nullptr);
-        fs::remove_all(dir);
     }
     std::string day_file(std::time_t t)
     {
         std::tm tm{};
         localtime_r(&t, &tm);
-        return LC_LogDayFile((dir / "mon_log").string(), tm.tm_year + 1900, tm.tm_mon + 1,
+        return LC_LogDayFile(dir.file("mon_log"), tm.tm_year + 1900, tm.tm_mon + 1,
                              tm.tm_mday);
     }
 };
@@ -83,13 +73,13 @@ TEST_F(LcLogFile, BeforeOpeningRecordsGoToStandardOutput)
 
 TEST_F(LcLogFile, RecordFormatAndLevelFilter)
 {
-    ASSERT_EQ(LC_LogOpen((dir / "mon_log").string().c_str(), LC_LOG_WARNING, "tarvomonitor"), 0);
+    ASSERT_EQ(LC_LogOpen(dir.file("mon_log").c_str(), LC_LOG_WARNING, "tarvomonitor"), 0);
     LC_LogWrite(LC_LOG_ERROR, "/src/x/safedaemon_core.cpp", 42, "__SafeDaemonStop", "boom %s", "now");
     LC_LogWrite(LC_LOG_WARNING, "w.cpp", 1, "f", "warned");
     LC_LogWrite(LC_LOG_INFO, "i.cpp", 1, "f", "not written");
     LC_LogWrite(LC_LOG_DEBUG, "d.cpp", 1, "f", "not written");
     LC_LogWrite(LC_LOG_NOLOG, "n.cpp", 1, "f", "never written");
-    std::string text = slurp(day_file(fake_now));
+    std::string text = read_file(day_file(fake_now));
     std::regex record(
         "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
         "[ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} PID=[0-9]+ TID=[0-9]+ : "
@@ -100,16 +90,16 @@ TEST_F(LcLogFile, RecordFormatAndLevelFilter)
 
     // NOLOG writes nothing at all.
     LC_LogClose();
-    ASSERT_EQ(LC_LogOpen((dir / "quiet").string().c_str(), LC_LOG_NOLOG, "m"), 0);
+    ASSERT_EQ(LC_LogOpen(dir.file("quiet").c_str(), LC_LOG_NOLOG, "m"), 0);
     LC_LogWrite(LC_LOG_PANIC, "p.cpp", 1, "f", "x");
-    for (auto& e : fs::directory_iterator(dir))
+    for (auto& e : fs::directory_iterator(dir.path()))
         EXPECT_NE(e.path().filename().string().rfind("quiet", 0), 0u) << e.path();
 }
 
 TEST_F(LcLogFile, NewDayGoesToANewFileAndRelativePathsStayPut)
 {
     fs::path old_cwd = fs::current_path();
-    fs::current_path(dir);
+    fs::current_path(dir.path());
     ASSERT_EQ(LC_LogOpen("mon_log", LC_LOG_INFO, "m"), 0);
     fs::current_path(old_cwd);  // the log keeps its folder
 
@@ -117,8 +107,8 @@ TEST_F(LcLogFile, NewDayGoesToANewFileAndRelativePathsStayPut)
     std::time_t day_one = fake_now;
     fake_now += 24 * 3600;
     LC_LogWrite(LC_LOG_INFO, "a.cpp", 2, "f", "day two");
-    std::string one = slurp(day_file(day_one));
-    std::string two = slurp(day_file(fake_now));
+    std::string one = read_file(day_file(day_one));
+    std::string two = read_file(day_file(fake_now));
     EXPECT_NE(one.find("day one\r\n"), std::string::npos) << one;
     EXPECT_EQ(one.find("day two"), std::string::npos);
     EXPECT_NE(two.find("day two\r\n"), std::string::npos) << two;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,58 +13,28 @@
 #include <fcntl.h>
 
 #include <chrono>
-#include <functional>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool alive(int pid)
-{
-    if (pid <= 0 || ::kill(pid, 0) != 0)
-        return false;
-    std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-    auto paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
-}
-
-bool wait_for(const std::function<bool()>& pred)
-{
-    for (int i = 0; i < 500 && !pred(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return pred();
-}
+using tarvo_test::process_alive;
+using tarvo_test::read_file;
+using tarvo_test::wait_until;
 
 class ProcessTest : public ::testing::Test {
 protected:
-    fs::path dir;
+    tarvo_test::TempDir dir;
     std::vector<int> started;  // ended in TearDown whatever happens
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("platform_process_" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
     void TearDown() override
     {
         for (int pid : started) {
-            if (alive(pid))
-                ::kill(pid, SIGKILL);
+            if (process_alive(pid))
+                platform::process_terminate(pid);
         }
-        fs::remove_all(dir);
     }
-    std::string file(const char* name) { return (dir / name).string(); }
+    std::string file(const char* name) { return dir.file(name); }
 };
 
 TEST_F(ProcessTest, ExitCodesOfChildren)
@@ -103,7 +75,7 @@ TEST_F(ProcessTest, ChildGetsSplitArgumentsAndNoInheritedDescriptors)
     int code = -1;
     ASSERT_EQ(p.wait(&code), 0);
     EXPECT_EQ(code, 0);
-    std::string text = slurp(out);
+    std::string text = read_file(out);
     EXPECT_EQ(text.substr(0, 8), "a b|c\"d|") << line;
     // 0, 1, 2 and the one ls opens to read the folder.
     EXPECT_EQ(std::stoi(text.substr(8)), 4) << text;
@@ -128,12 +100,12 @@ TEST_F(ProcessTest, TerminateEndsARunningChild)
     ASSERT_EQ(p.start_hidden("/bin/sleep 30"), 0);
     int pid = p.pid();
     started.push_back(pid);
-    EXPECT_TRUE(alive(pid));
+    EXPECT_TRUE(process_alive(pid));
     EXPECT_EQ(p.start_hidden("/bin/sleep 30"), -1);  // one child per object
     EXPECT_EQ(errno, EBUSY);
     EXPECT_EQ(p.pid(), pid);
     EXPECT_EQ(p.terminate(), 0);
-    EXPECT_FALSE(alive(pid));
+    EXPECT_FALSE(process_alive(pid));
     EXPECT_EQ(p.pid(), -1);
 }
 
@@ -142,7 +114,7 @@ TEST_F(ProcessTest, DetachedProgramHasItsOwnSessionAndIsNotOurChild)
     int pid = -1;
     ASSERT_EQ(platform::process_create_detached("/bin/sleep 30", &pid), 0);
     started.push_back(pid);
-    ASSERT_TRUE(alive(pid));
+    ASSERT_TRUE(process_alive(pid));
     // A session of its own (led by the short-lived starter, so the program can
     // never get a controlling terminal back).
     EXPECT_NE(::getsid(pid), ::getsid(0));
@@ -167,7 +139,7 @@ TEST_F(ProcessTest, DetachedProgramHasItsOwnSessionAndIsNotOurChild)
 
     EXPECT_TRUE(platform::process_can_open(pid));
     EXPECT_EQ(platform::process_terminate(pid), 0);
-    EXPECT_TRUE(wait_for([&] { return !alive(pid); }));
+    EXPECT_TRUE(wait_until([&] { return !process_alive(pid); }));
     EXPECT_EQ(platform::process_terminate(999999999), -1);
     EXPECT_FALSE(platform::process_can_open(999999999));
 }

@@ -7,11 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -92,14 +93,8 @@ TEST(LcSys, WindowsSplitRules)
 
 class LcFiles : public ::testing::Test {
 protected:
-    fs::path dir;
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("lc_sys_" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string file(const char* name) { return (dir / name).string(); }
+    tarvo_test::TempDir dir;
+    std::string file(const char* name) { return dir.file(name); }
 };
 
 TEST_F(LcFiles, PidFiles)
@@ -121,7 +116,7 @@ TEST_F(LcFiles, PidFiles)
         {"99999999999", -1, 0},
     };
     for (auto& c : cases) {
-        std::ofstream(file("q"), std::ios::trunc) << c.text;
+        tarvo_test::write_file(file("q"), c.text);
         int got = 0;
         EXPECT_EQ(LC_ReadPidFile(file("q").c_str(), &got), c.result) << c.text;
         if (c.result == 0) {
