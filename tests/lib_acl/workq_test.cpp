@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "acl_workq.h"
 #include "queue_test_log.h"
+#include "test_support.h"
 
 namespace {
 
@@ -21,16 +23,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = std::chrono::seconds(20);  // far beyond any healthy wait
 
 // Polls `done` until it holds or patience runs out.
-template <typename Pred>
-bool eventually(Pred done)
+bool eventually(const std::function<bool()>& done)
 {
-    auto until = Clock::now() + kPatience;
-    while (!done()) {
-        if (Clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return tarvo_test::wait_until(done, kPatience);
 }
 
 // Jobs that hold their worker until the gate opens, counting how many run at

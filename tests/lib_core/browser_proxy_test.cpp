@@ -35,6 +35,18 @@ protected:
                                           &code) == 0 &&
                code == 0;
     }
+    // The setting that sends the browser through host:port.
+    static platform::BrowserProxyOptions proxy_on(const std::string& host, int port,
+                                                  const std::string& bypass)
+    {
+        platform::BrowserProxyOptions on;
+        on.enabled = true;
+        on.server = host + ":" + std::to_string(port);
+        on.bypass = bypass;
+        on.host = host;
+        on.port = port;
+        return on;
+    }
     static std::string stored(const platform::BrowserProxyStored& s)
     {
         return (s.enable ? std::to_string(*s.enable) : "-") + "|" + s.server.value_or("-") + "|" +
@@ -62,12 +74,7 @@ TEST_F(BrowserProxyTest, LanAndDialUpEntries)
     ASSERT_EQ(entries.size(), static_cast<size_t>(platform::BROWSER_PROXY_MAX_ENTRIES));
     EXPECT_EQ(entries[0], "Dial 0");
 
-    platform::BrowserProxyOptions on;
-    on.enabled = true;
-    on.server = "127.0.0.1:28081";
-    on.bypass = "local";
-    on.host = "127.0.0.1";
-    on.port = 28081;
+    platform::BrowserProxyOptions on = proxy_on("127.0.0.1", 28081, "local");
     EXPECT_EQ(platform::browser_proxy_apply(on), 0);
     ASSERT_EQ(platform::browser_proxy_read(s), 0);
     EXPECT_EQ(stored(s), "1|127.0.0.1:28081|local");
@@ -102,12 +109,7 @@ TEST_F(BrowserProxyTest, DesktopSetting)
 {
     if (!schema_installed())
         GTEST_SKIP() << "the desktop proxy schema is not installed here";
-    platform::BrowserProxyOptions on;
-    on.enabled = true;
-    on.server = "10.0.0.1:3128";
-    on.bypass = "local; *.lan;;";
-    on.host = "10.0.0.1";
-    on.port = 3128;
+    platform::BrowserProxyOptions on = proxy_on("10.0.0.1", 3128, "local; *.lan;;");
     ASSERT_EQ(platform::desktop_proxy_write(on), 0);
     std::string kf = keyfile();
     EXPECT_NE(kf.find("[system/proxy/http]\nhost='10.0.0.1'\nport=3128"), std::string::npos) << kf;

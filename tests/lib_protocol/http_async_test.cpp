@@ -126,6 +126,17 @@ struct ResponseFlow {
         astream = wire.astream();
         http_hdr_res_get_async(res, astream, on_header, this, timeout);
     }
+
+    // Puts `text` on the wire (then the peer's close when asked), starts
+    // reading and runs the loop until the flow is done; false when it never is.
+    bool feed(AsyncWire& wire, const std::string& text, bool close_peer = false)
+    {
+        wire.send(text);
+        if (close_peer)
+            wire.close_peer();
+        start(wire);
+        return wire.run_until([this] { return done; });
+    }
 };
 
 // Joins consecutive data deliveries so that tests do not depend on how the
@@ -149,9 +160,7 @@ TEST(HttpChatAsync, ChunkedBodyDeliveredAsRead)
 {
     AsyncWire wire;
     ResponseFlow flow;
-    wire.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
-    flow.start(wire);
-    ASSERT_TRUE(wire.run_until([&] { return flow.done; }));
+    ASSERT_TRUE(flow.feed(wire, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"));
     std::vector<Delivery> expected = {
         {HTTP_CHAT_CHUNK_HDR, "5\r\n"},   {HTTP_CHAT_DATA, "hello"},
         {HTTP_CHAT_DATA, "\r\n"},         {HTTP_CHAT_CHUNK_HDR, "0\r\n"},
@@ -192,11 +201,7 @@ TEST(HttpChatAsync, BodyEndings)
         SCOPED_TRACE(c.name);
         AsyncWire wire;
         ResponseFlow flow;
-        wire.send(c.wire);
-        if (c.close_peer)
-            wire.close_peer();
-        flow.start(wire);
-        ASSERT_TRUE(wire.run_until([&] { return flow.done; }));
+        ASSERT_TRUE(flow.feed(wire, c.wire, c.close_peer));
         EXPECT_EQ(merge_data(flow.got), c.expected);
         for (const Delivery& d : flow.got)
             EXPECT_LE(d.data.size(), 8192u);
@@ -225,11 +230,7 @@ TEST(HttpChatAsync, HeaderEndings)
         SCOPED_TRACE(c.name);
         AsyncWire wire;
         ResponseFlow flow;
-        wire.send(c.wire);
-        if (c.close_peer)
-            wire.close_peer();
-        flow.start(wire);
-        ASSERT_TRUE(wire.run_until([&] { return flow.done; }));
+        ASSERT_TRUE(flow.feed(wire, c.wire, c.close_peer));
         EXPECT_EQ(flow.hdr_status, c.status);
         EXPECT_TRUE(flow.got.empty());
         EXPECT_TRUE(wire.run_until([&] { return wire.closed(); }));

@@ -178,6 +178,16 @@ std::string head_of(const std::string& response) {
     return p == std::string::npos ? response : response.substr(0, p + 4);
 }
 
+// A server that keeps the request head in `seen` and answers 200 "ok".
+ScriptedServer::Handler answer_ok(std::string& seen) {
+    return [&seen](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        seen = head;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    };
+}
+
 // ------------------------------------------------------------ relay
 
 TEST_F(ProxyTest, CurlGetsIdenticalBodiesFromNginx) {
@@ -191,12 +201,7 @@ TEST_F(ProxyTest, CurlGetsIdenticalBodiesFromNginx) {
 
 TEST_F(ProxyTest, ResponseHeaderIsMarkedCloseAndRequestCarriesVia) {
     std::string seen;
-    ScriptedServer server([&](platform::TcpSocket& s) {
-        std::string head, body;
-        if (!read_request(s, head, body)) return;
-        seen = head;
-        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    });
+    ScriptedServer server(answer_ok(seen));
     auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/a?b=c",
                      "Proxy-Connection: keep-alive\r\nConnection: keep-alive\r\n");
     EXPECT_EQ(header_value(r, "Connection"), "close");
@@ -315,12 +320,7 @@ TEST_F(ProxyTest, InterimContinueIsFollowedOnlyByTheFinalHeader) {
 
 TEST_F(ProxyTest, LoopIsDetectedInAnyCaseAndOtherIdentitiesPass) {
     std::string seen;
-    ScriptedServer server([&](platform::TcpSocket& s) {
-        std::string head, body;
-        if (!read_request(s, head, body)) return;
-        seen = head;
-        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    });
+    ScriptedServer server(answer_ok(seen));
     std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
     std::string mine = aio_proxy_via();
     std::string upper = mine;
@@ -455,8 +455,7 @@ TEST_F(ProxyTest, TenConnectionsForOneHostShareOneLookup) {
         c.send_all("GET http://" + host + "/small.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
     }
     // Wait until the one lookup is under way, give the others time to queue.
-    for (int i = 0; i < 200 && lookups("ten.test") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    tarvo_test::wait_until([] { return lookups("ten.test") != 0; }, std::chrono::seconds(2));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     {
         std::lock_guard<std::mutex> lock(g_dns_mu);
@@ -537,9 +536,8 @@ TEST_F(ProxyTest, ConnectTunnelCarriesBytesBothWaysUntilClose) {
     writer.join();
     EXPECT_TRUE(echoed == big) << echoed.size();
     c.close();
-    for (int i = 0; i < 300 && !server_saw_close; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(server_saw_close);
+    EXPECT_TRUE(tarvo_test::wait_until([&] { return server_saw_close.load(); },
+                                       std::chrono::seconds(3)));
 }
 
 TEST_F(ProxyTest, AcceleratedResponseIsLeftToTheHook) {
