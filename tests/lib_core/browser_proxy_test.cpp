@@ -2,7 +2,6 @@
 // GSettings (keyfile back end in a private folder).
 
 #include "platform/browser_proxy.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
@@ -28,13 +27,6 @@ protected:
     }
 
     std::string keyfile() { return tarvo_test::read_file(dir.file("xdg/glib-2.0/settings/keyfile")); }
-    static bool schema_installed()
-    {
-        int code = -1;
-        return platform::process_run_wait({"gsettings", "list-keys", platform::DESKTOP_PROXY_SCHEMA},
-                                          &code) == 0 &&
-               code == 0;
-    }
     // The setting that sends the browser through host:port.
     static platform::BrowserProxyOptions proxy_on(const std::string& host, int port,
                                                   const std::string& bypass)
@@ -107,7 +99,7 @@ TEST_F(BrowserProxyTest, LanAndDialUpEntries)
 
 TEST_F(BrowserProxyTest, DesktopSetting)
 {
-    if (!schema_installed())
+    if (!tarvo_test::desktop_proxy_schema_installed())
         GTEST_SKIP() << "the desktop proxy schema is not installed here";
     platform::BrowserProxyOptions on = proxy_on("10.0.0.1", 3128, "local; *.lan;;");
     ASSERT_EQ(platform::desktop_proxy_write(on), 0);

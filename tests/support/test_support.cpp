@@ -7,6 +7,8 @@
 #include <random>
 #include <thread>
 
+#include "platform/browser_proxy.h"
+#include "platform/process.h"
 #include "platform/self.h"
 
 namespace fs = std::filesystem;
@@ -87,6 +89,14 @@ bool process_alive(int pid)
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     auto paren = stat.rfind(')');
     return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+bool desktop_proxy_schema_installed()
+{
+    int code = -1;
+    return platform::process_run_wait({"gsettings", "list-keys", platform::DESKTOP_PROXY_SCHEMA},
+                                      &code) == 0 &&
+           code == 0;
 }
 
 }  // namespace tarvo_test

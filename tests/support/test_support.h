@@ -55,4 +55,8 @@ std::string copy_program(const std::string& name, const std::filesystem::path& f
 // Whether process `pid` exists and has not ended (a zombie has ended).
 bool process_alive(int pid);
 
+// Whether the desktop's proxy schema is installed on this machine; the cases
+// that check the desktop setting skip without it.
+bool desktop_proxy_schema_installed();
+
 }  // namespace tarvo_test

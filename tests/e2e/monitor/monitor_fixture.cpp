@@ -93,14 +93,6 @@ std::string keyfile_value(const std::string& keyfile, const std::string& section
     return {};
 }
 
-bool desktop_schema_installed()
-{
-    int code = -1;
-    return platform::process_run_wait({"gsettings", "list-keys", platform::DESKTOP_PROXY_SCHEMA},
-                                      &code) == 0 &&
-           code == 0;
-}
-
 std::string lan_setting(const char* entry)
 {
     std::string path = platform::BROWSER_PROXY_KEY;

@@ -50,8 +50,7 @@ int read_pid(const std::string& path);
 // The value of `key` in `[section]` of a GSettings keyfile, "" when absent.
 std::string keyfile_value(const std::string& keyfile, const std::string& section,
                           const std::string& key);
-// Whether the desktop proxy schema is installed here.
-bool desktop_schema_installed();
+using tarvo_test::desktop_proxy_schema_installed;
 
 // The stored LAN setting (or a dial-up entry's) as "enable|server|bypass",
 // "-" for a missing value.

@@ -81,7 +81,7 @@ TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
     testing::internal::CaptureStdout();
     start_watch();
     ASSERT_TRUE(lan_becomes(kLocal)) << lan_setting();
-    if (desktop_schema_installed()) {
+    if (desktop_proxy_schema_installed()) {
         EXPECT_TRUE(desktop_becomes("system/proxy", "mode", "'manual'"));
         EXPECT_TRUE(desktop_becomes("system/proxy/http", "host", "'127.0.0.1'"));
         EXPECT_TRUE(desktop_becomes("system/proxy/https", "port", "28081"));
@@ -90,7 +90,7 @@ TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
 
     proxy.stop(0);
     ASSERT_TRUE(lan_becomes("1|10.1.2.3:8080|local")) << lan_setting();
-    if (desktop_schema_installed()) {
+    if (desktop_proxy_schema_installed()) {
         EXPECT_TRUE(desktop_becomes("system/proxy/http", "host", "'10.1.2.3'"));
         EXPECT_TRUE(desktop_becomes("system/proxy/http", "port", "8080"));
         EXPECT_TRUE(desktop_becomes("system/proxy", "mode", "'manual'"));
@@ -125,7 +125,7 @@ TEST_F(WatchTest, DisabledSettingGivesDirectAccessWhenProxyIsGone)
     start_watch();
     // Pointed at the local proxy first, then corrected by the first check.
     ASSERT_TRUE(lan_becomes("0||local")) << lan_setting();
-    if (desktop_schema_installed()) {
+    if (desktop_proxy_schema_installed()) {
         EXPECT_TRUE(desktop_becomes("system/proxy", "mode", "'none'"));
     }
 }
