@@ -22,6 +22,8 @@ namespace {
 
 int get_respond_header_ready(int status, void* ctx);
 void read_respond_body(APROXY_ENTRY* entry);
+void relay_flush(APROXY_ENTRY* entry);
+void relay_flush_later(APROXY_ENTRY* entry);
 
 int read_respond_hdr_error(ACL_ASTREAM* server, void* ctx) {
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
@@ -72,20 +74,6 @@ void accelerate(APROXY_ENTRY* entry) {
     acl_aio_iocp_close(client);
 }
 
-int send_respond_header_ready(ACL_ASTREAM*, void* ctx) {
-    const char* myname = "send_respond_header_ready";
-    auto* entry = static_cast<APROXY_ENTRY*>(ctx);
-    if (entry == nullptr || entry->hdr_res == nullptr) acl_msg_fatal("%s: input invalid", myname);
-    int status = entry->hdr_res->reply_status;
-    if (status > 300 && status < 400) {
-        // Redirects and 304 end after the header, whatever body follows.
-        aproxy_entry_close(entry);
-        return 0;
-    }
-    read_respond_body(entry);
-    return 0;
-}
-
 int get_respond_header_ready(int status, void* ctx) {
     const char* myname = "get_respond_header_ready";
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
@@ -114,7 +102,7 @@ int get_respond_header_ready(int status, void* ctx) {
         return -1;
     }
 
-    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, send_respond_header_ready,
+    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
                 ACL_AIO_CTL_TIMEOUT, proxy->rw_timeout, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr,
                 ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
@@ -123,9 +111,20 @@ int get_respond_header_ready(int status, void* ctx) {
     HTTP_HDR* hdr = &entry->hdr_res->hdr;
     http_hdr_entry_replace(hdr, "Connection", "close", 1);
     http_hdr_entry_replace(hdr, "Proxy-Connection", "close", 1);
-    entry->obuf.clear();
-    http_hdr_build(hdr, entry->obuf);
-    acl_aio_writen(entry->client, entry->obuf.data(), static_cast<int>(entry->obuf.size()));
+    // The header waits for the first body bytes and leaves with them in one
+    // write: a small response costs one send and wakes the browser once. It
+    // goes alone at the latest when the body reader returns to the loop.
+    entry->relay_buf.clear();
+    http_hdr_build(hdr, entry->relay_buf);
+    int reply = entry->hdr_res->reply_status;
+    if (reply > 300 && reply < 400) {
+        // Redirects and 304 end after the header, whatever body follows.
+        relay_flush(entry);
+        aproxy_entry_close(entry);
+        return 0;
+    }
+    relay_flush_later(entry);
+    read_respond_body(entry);
     return 0;
 }
 
@@ -158,6 +157,14 @@ void relay_flush_timer(int, ACL_EVENT*, void* ctx) {
     aproxy_entry_hold(entry);
     relay_flush(entry);
     aproxy_entry_release(entry);
+}
+
+// What relay_buf holds leaves at the start of the next loop pass, unless a
+// full batch or the end of the body sends it first.
+void relay_flush_later(APROXY_ENTRY* entry) {
+    if (entry->relay_timer) return;
+    entry->relay_timer = 1;
+    acl_aio_request_timer(entry->proxy->aio, relay_flush_timer, entry, 0);
 }
 
 int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
@@ -195,9 +202,8 @@ int read_respond_body_ready(int status, char* data, int dlen, void* ctx) {
     if (entry->relay_buf.size() >= APROXY_RELAY_BATCH) {
         relay_flush(entry);
         if (entry->client == nullptr) return -1;  // the browser went away during the write
-    } else if (!entry->relay_timer) {
-        entry->relay_timer = 1;
-        acl_aio_request_timer(entry->proxy->aio, relay_flush_timer, entry, 0);
+    } else {
+        relay_flush_later(entry);
     }
     return 0;
 }
