@@ -73,10 +73,15 @@ std::string pattern_bytes(std::size_t n, std::uint32_t seed)
     return s;
 }
 
+std::string program_file(const std::string& name)
+{
+    return (fs::path(TARVO_PROGRAM_DIR) / name).string();
+}
+
 std::string copy_program(const std::string& name, const fs::path& folder, const std::string& as)
 {
     fs::path to = folder / (as.empty() ? name : as);
-    fs::copy_file(fs::path(TARVO_PROGRAM_DIR) / name, to, fs::copy_options::overwrite_existing);
+    fs::copy_file(program_file(name), to, fs::copy_options::overwrite_existing);
     return to.string();
 }
 

@@ -1,5 +1,6 @@
 // What every test shares: a private temporary folder, whole-file reads and
-// writes, polling with a deadline, and copies of built programs.
+// writes, polling with a deadline, pattern bytes, the built programs, and a
+// few questions about this machine.
 //
 // Processes and sockets come from lib_platform (platform::ChildProcess owns
 // and always stops what it started; platform::free_loopback_port picks ports),
@@ -45,6 +46,10 @@ void write_file(const std::filesystem::path& path, const std::string& data);
 
 // Deterministic pseudo-random bytes, so a body shows any reordering or loss.
 std::string pattern_bytes(std::size_t n, std::uint32_t seed);
+
+// Path of `name` in the build's program folder: a program, or a default file
+// installed next to the programs.
+std::string program_file(const std::string& name);
 
 // Copies program `name` from the build's program folder into `folder` as
 // `as` (default: the same name); a program reads its configuration and

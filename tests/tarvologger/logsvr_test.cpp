@@ -97,7 +97,7 @@ TEST(LogsvrStandIn, ProgramPrintsItsPortAndOneLinePerConnection)
     platform::ChildOptions opts;
     opts.stdout_path = out;
     platform::ChildProcess svr;
-    ASSERT_EQ(svr.start({std::string(TARVO_PROGRAM_DIR) + "/tarvo_logsvr", "-p", "0", "-d",
+    ASSERT_EQ(svr.start({tarvo_test::program_file("tarvo_logsvr"), "-p", "0", "-d",
                          dir.folder() + "store", "-n", "2"},
                         opts),
               0);

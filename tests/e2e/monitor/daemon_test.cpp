@@ -19,7 +19,7 @@ using namespace monitor_test;
 
 namespace {
 
-const std::string kMonitor = std::string(TARVO_PROGRAM_DIR) + "/tarvomonitor";
+const std::string kMonitor = tarvo_test::program_file("tarvomonitor");
 
 class DaemonTest : public ::testing::Test {
 protected:
@@ -190,7 +190,7 @@ TEST_F(DaemonTest, RestartReplacesTheRunningDaemon)
 
 TEST(MonitorSample, ConfigurationPointsAtTheProxyBesideIt)
 {
-    const std::string path = std::string(TARVO_PROGRAM_DIR) + "/tarvomonitor.conf";
+    const std::string path = tarvo_test::program_file("tarvomonitor.conf");
     LC_CONFIG cfg;
     ASSERT_EQ(LC_ConfigLoad(&cfg, path.c_str()), 0);
     std::string exec, process, server, server_port;
@@ -207,7 +207,7 @@ TEST(MonitorSample, ConfigurationPointsAtTheProxyBesideIt)
     EXPECT_EQ(server_port, "127.0.0.1:28081");
 
     // The proxy's own default listen address, when its file is there too.
-    const std::string ini = std::string(TARVO_PROGRAM_DIR) + "/tarvoproxy.ini";
+    const std::string ini = tarvo_test::program_file("tarvoproxy.ini");
     if (std::filesystem::exists(ini)) {
         char ip[64];
         platform::profile_read_string("proxy", "listen_ip", "", ip, sizeof(ip), ini.c_str());
