@@ -6,6 +6,10 @@
 //      concurrency 50 with ab;
 //   3. tarvoproxy's peak resident memory while (2) runs.
 //
+// It also prints the CPU time tarvoproxy spent per GiB and per request: on a
+// machine shared with other work the wall-clock figures swing widely, while
+// the work per unit barely moves, so compare builds by those.
+//
 // Usage: proxy_relay [requests] [concurrency]   (defaults 20000 50)
 // Everything listens on 127.0.0.1 only and lives in a temporary folder.
 #include <atomic>
@@ -18,6 +22,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "platform/process_cpu.h"
 
 using namespace proxy_test;
 namespace fs = std::filesystem;
@@ -136,12 +141,16 @@ int main(int argc, char** argv) {
     std::printf("%-12s %12s %12s\n", "", "1GiB MB/s", "req/s");
     double direct_mbps = 0, direct_rps = 0, best_other_rps = 0, tarvo_mbps = 0, tarvo_rps = 0;
     long peak_kb = 0, base_kb = 0;
+    long dl_cpu_ms = 0, ab_cpu_ms = 0;
     for (const auto& p : proxies) {
+        bool is_tarvo = p.name == "tarvoproxy";
+        long cpu0 = is_tarvo ? platform::process_cpu_ms(tarvo.pid()) : 0;
         double mbps = download_mbps(p.port, nginx.url("/big.bin"));
+        long cpu1 = is_tarvo ? platform::process_cpu_ms(tarvo.pid()) : 0;
         std::atomic<bool> done{false};
         std::atomic<long> peak{0};
         std::thread sampler;
-        if (p.name == "tarvoproxy") {
+        if (is_tarvo) {
             base_kb = platform::process_rss_kb(tarvo.pid());
             sampler = std::thread([&] {
                 while (!done) {
@@ -152,6 +161,10 @@ int main(int argc, char** argv) {
             });
         }
         double rps = requests_per_second(p.port, nginx.url("/1k.bin"), n, c);
+        if (is_tarvo) {
+            dl_cpu_ms = cpu1 - cpu0;
+            ab_cpu_ms = platform::process_cpu_ms(tarvo.pid()) - cpu1;
+        }
         done = true;
         if (sampler.joinable()) sampler.join();
         std::printf("%-12s %12.0f %12.0f\n", p.name.c_str(), mbps, rps);
@@ -169,6 +182,8 @@ int main(int argc, char** argv) {
     }
     std::printf("\ntarvoproxy resident memory during the ab run: %ld KiB before, %ld KiB peak\n",
                 base_kb, peak_kb);
+    std::printf("tarvoproxy CPU time: %.2f s per GiB, %.1f us per request\n", dl_cpu_ms / 1000.0,
+                n > 0 ? ab_cpu_ms * 1000.0 / n : 0.0);
     if (direct_mbps > 0)
         std::printf("throughput vs direct: %.2f (aim >= 0.7)\n", tarvo_mbps / direct_mbps);
     if (best_other_rps > 0)
