@@ -27,8 +27,8 @@ struct HTTP_RES;
 
 #define APROXY_PAGE_BUF 40960   // start of a page kept for title capture
 #define APROXY_OBUF 4096        // initial room of the header output buffer
-// Read buffer of a stream that carries a large body or a tunnel: one read
-// call per 64 KiB instead of per 8 KiB. At most two per connection.
+// Read buffer of a stream that carries a large body or a busy tunnel: one
+// read call per 64 KiB instead of per 8 KiB. At most two per connection.
 #define APROXY_BODY_BUFSIZE (64 * 1024)
 
 struct APROXY_ENTRY;

@@ -235,6 +235,11 @@ int read_callback(ACL_ASTREAM* stream, void* ctx, char* data, int dlen) {
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
     if (acl_aio_isrset(stream)) acl_msg_fatal("%s: acl_aio_isrset return true", myname);
     if (dlen < 1) acl_msg_fatal("%s: dlen(%d) invalid", myname, dlen);
+    // A read that filled the default buffer means bulk data: that side reads
+    // 64 KiB per call from now on. Quiet tunnels keep the small buffer.
+    ACL_VSTREAM* vs = acl_aio_vstream(stream);
+    if (vs && static_cast<size_t>(dlen) >= vs->read_buf.size() && dlen < APROXY_BODY_BUFSIZE)
+        aproxy_body_buffer(stream);
     if (stream == entry->client) {
         if (entry->server == nullptr) {
             acl_msg_error("%s: entry->server null", myname);
@@ -291,8 +296,6 @@ void tunnel_start(APROXY_ENTRY* entry) {
                     ACL_AIO_CTL_TIMEO_FN, io_timeout_fn, ACL_AIO_CTL_TIMEOUT,
                     entry->proxy->rw_timeout, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
     }
-    aproxy_body_buffer(entry->client);
-    aproxy_body_buffer(entry->server);
     acl_aio_read(entry->client);
     if (entry->server) acl_aio_read(entry->server);
 }
