@@ -27,10 +27,10 @@ int logger_getopt(LOGGER_GETOPT& g, int argc, char* const argv[], const char* op
 
     const char* word = argv[g.ind];
     g.opt = static_cast<unsigned char>(word[g.pos]);
-    const char* letter = g.opt == ':' ? nullptr : std::strchr(optstring, g.opt);
+    const char* entry = g.opt == ':' ? nullptr : std::strchr(optstring, g.opt);
     bool last_letter = word[g.pos + 1] == '\0';
 
-    if (letter == nullptr) {
+    if (entry == nullptr) {
         if (last_letter) {
             g.ind++;
             g.pos = 1;
@@ -40,7 +40,7 @@ int logger_getopt(LOGGER_GETOPT& g, int argc, char* const argv[], const char* op
         return option_error(g, argv[0], ": illegal option -- ");
     }
 
-    if (letter[1] != ':') {
+    if (entry[1] != ':') {
         if (last_letter) {
             g.ind++;
             g.pos = 1;
