@@ -177,9 +177,12 @@ TEST_F(DaemonTest, RestartReplacesTheRunningDaemon)
     EXPECT_TRUE(wait_until([&] { return read_pid(dir.file("tarvomonitor_pid")) == second.pid(); }));
     EXPECT_TRUE(second.running());
 
-    // The new daemon's watch points the browser at the local proxy.
-    std::string out = read_file(dir.file("restart.out"));
-    EXPECT_NE(out.find("Set Proxy Server: 127.0.0.1     Port: 28081\n"), std::string::npos) << out;
+    // The new daemon's watch points the browser at the local proxy. Its
+    // thread reports that on its own time, after the child has started.
+    const std::string set_line = "Set Proxy Server: 127.0.0.1     Port: 28081\n";
+    EXPECT_TRUE(wait_until([&] {
+        return read_file(dir.file("restart.out")).find(set_line) != std::string::npos;
+    })) << read_file(dir.file("restart.out"));
     std::string msg = read_file(dir.file("prxy_wrp.log"));
     EXPECT_NE(msg.find("msg(pid=" + std::to_string(second.pid())), std::string::npos) << msg;
     EXPECT_NE(msg.find("Start Initialize\r\n"), std::string::npos) << msg;
