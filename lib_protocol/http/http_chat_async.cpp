@@ -39,12 +39,58 @@ struct SavedCallbacks {
     }
 };
 
-void install(ACL_ASTREAM* astream, ACL_AIO_READ_FN read_fn, ACL_AIO_CLOSE_FN close_fn,
-             ACL_AIO_TIMEO_FN timeo_fn, void* context, int timeout)
+// One read under way on a stream, header or body alike.
+struct ChatRead {
+    SavedCallbacks saved;
+    bool active = false;
+
+    // Takes the stream's callbacks over for the read; `end` gives them back.
+    void begin(ACL_ASTREAM* astream, ACL_AIO_READ_FN read_fn, ACL_AIO_CLOSE_FN close_fn,
+               ACL_AIO_TIMEO_FN timeo_fn, void* context, int timeout)
+    {
+        active = true;
+        saved.save(astream);
+        acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, read_fn, ACL_AIO_CTL_CLOSE_FN, close_fn,
+                    ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context,
+                    ACL_AIO_CTL_TIMEOUT, timeout < 0 ? 0 : timeout, ACL_AIO_CTL_END);
+    }
+
+    void end(ACL_ASTREAM* astream)
+    {
+        active = false;
+        saved.restore(astream);
+    }
+};
+
+// A close or a timeout during a read. The stream's own callback takes over
+// when it has one; otherwise `closed` / `timed_out` end the read for the
+// reader's user. Ctx holds its ChatRead as `read`.
+template <class Ctx, int (*closed)(ACL_ASTREAM*, Ctx*)>
+int chat_close_cb(ACL_ASTREAM* astream, void* context)
 {
-    acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, read_fn, ACL_AIO_CTL_CLOSE_FN, close_fn,
-                ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context, ACL_AIO_CTL_TIMEOUT,
-                timeout < 0 ? 0 : timeout, ACL_AIO_CTL_END);
+    auto* ctx = static_cast<Ctx*>(context);
+    if (!ctx->read.active)
+        return -1;
+    if (ctx->read.saved.own_close) {
+        ctx->read.end(astream);
+        return ctx->read.saved.close_fn(astream, ctx->read.saved.context);
+    }
+    return closed(astream, ctx);
+}
+
+template <class Ctx, int (*timed_out)(ACL_ASTREAM*, Ctx*)>
+int chat_timeo_cb(ACL_ASTREAM* astream, void* context)
+{
+    auto* ctx = static_cast<Ctx*>(context);
+    if (!ctx->read.active)
+        return -1;
+    if (ctx->read.saved.own_timeo) {
+        ctx->read.end(astream);
+        ctx->read.saved.timeo_fn(astream, ctx->read.saved.context);
+    } else {
+        timed_out(astream, ctx);
+    }
+    return -1;
 }
 
 }  // namespace
@@ -55,8 +101,7 @@ struct HTTP_CHAT_CTX {
     HTTP_HDR* hdr = nullptr;
     HTTP_HDR_NOTIFY notify = nullptr;
     void* arg = nullptr;
-    SavedCallbacks saved;
-    bool active = false;
+    ChatRead read;
 };
 
 namespace {
@@ -70,8 +115,7 @@ void chat_ctx_free(HTTP_CHAT_CTX* ctx)
 // hears of the end, so the user may free the header from its callback.
 int hdr_finish(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx, int status)
 {
-    ctx->active = false;
-    ctx->saved.restore(astream);
+    ctx->read.end(astream);
     return ctx->notify(status, ctx->arg);
 }
 
@@ -85,33 +129,15 @@ int hdr_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen)
     return 0;
 }
 
-int hdr_close_cb(ACL_ASTREAM* astream, void* context)
+int hdr_closed(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx)
 {
-    auto* ctx = static_cast<HTTP_CHAT_CTX*>(context);
-    if (!ctx->active)
-        return -1;
-    if (ctx->saved.own_close) {
-        ctx->active = false;
-        ctx->saved.restore(astream);
-        return ctx->saved.close_fn(astream, ctx->saved.context);
-    }
     return hdr_finish(astream, ctx,
                       ctx->hdr->content_length > 0 ? HTTP_CHAT_ERR_IO : HTTP_CHAT_ERR_CLOSED);
 }
 
-int hdr_timeo_cb(ACL_ASTREAM* astream, void* context)
+int hdr_timed_out(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx)
 {
-    auto* ctx = static_cast<HTTP_CHAT_CTX*>(context);
-    if (!ctx->active)
-        return -1;
-    if (ctx->saved.own_timeo) {
-        ctx->active = false;
-        ctx->saved.restore(astream);
-        ctx->saved.timeo_fn(astream, ctx->saved.context);
-    } else {
-        hdr_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT);
-    }
-    return -1;
+    return hdr_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT);
 }
 
 }  // namespace
@@ -130,15 +156,14 @@ void hdr_get_async(HTTP_HDR* hdr, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify, 
         hdr->chat_free = chat_ctx_free;
     }
     HTTP_CHAT_CTX* ctx = hdr->chat_ctx;
-    if (ctx->active)
+    if (ctx->read.active)
         acl_msg_fatal("%s, %s(%d): a header read is already under way", __FILE_NAME__, myname,
                       __LINE__);
     ctx->hdr = hdr;
     ctx->notify = notify;
     ctx->arg = arg;
-    ctx->active = true;
-    ctx->saved.save(astream);
-    install(astream, hdr_read_cb, hdr_close_cb, hdr_timeo_cb, ctx, timeout);
+    ctx->read.begin(astream, hdr_read_cb, chat_close_cb<HTTP_CHAT_CTX, hdr_closed>,
+                    chat_timeo_cb<HTTP_CHAT_CTX, hdr_timed_out>, ctx, timeout);
     acl_aio_gets_nonl(astream);
 }
 
@@ -160,8 +185,7 @@ struct HTTP_BODY_CTX {
     HTTP_BODY* body = nullptr;
     HTTP_BODY_NOTIFY notify = nullptr;
     void* arg = nullptr;
-    SavedCallbacks saved;
-    bool active = false;
+    ChatRead read;
 };
 
 namespace {
@@ -173,8 +197,7 @@ void body_ctx_free(HTTP_BODY_CTX* ctx)
 
 int body_finish(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx, int status, int dlen)
 {
-    ctx->active = false;
-    ctx->saved.restore(astream);
+    ctx->read.end(astream);
     return ctx->notify(status, nullptr, dlen, ctx->arg);
 }
 
@@ -214,40 +237,21 @@ int body_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen)
         return -1;
     }
     if (ctx->notify(status, data, dlen, ctx->arg) < 0) {
-        ctx->active = false;
-        ctx->saved.restore(astream);
+        ctx->read.end(astream);
         return -1;
     }
     return body_next(astream, ctx);
 }
 
-int body_close_cb(ACL_ASTREAM* astream, void* context)
+int body_closed(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx)
 {
-    auto* ctx = static_cast<HTTP_BODY_CTX*>(context);
-    if (!ctx->active)
-        return -1;
-    if (ctx->saved.own_close) {
-        ctx->active = false;
-        ctx->saved.restore(astream);
-        return ctx->saved.close_fn(astream, ctx->saved.context);
-    }
     int status = http_body_closed(ctx->body);
     return body_finish(astream, ctx, status, status == HTTP_CHAT_OK ? body_total(ctx->body) : 0);
 }
 
-int body_timeo_cb(ACL_ASTREAM* astream, void* context)
+int body_timed_out(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx)
 {
-    auto* ctx = static_cast<HTTP_BODY_CTX*>(context);
-    if (!ctx->active)
-        return -1;
-    if (ctx->saved.own_timeo) {
-        ctx->active = false;
-        ctx->saved.restore(astream);
-        ctx->saved.timeo_fn(astream, ctx->saved.context);
-    } else {
-        body_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT, 0);
-    }
-    return -1;
+    return body_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT, 0);
 }
 
 void body_get_async(HTTP_BODY* body, HTTP_BODY_CTX** ctx_slot,
@@ -263,15 +267,14 @@ void body_get_async(HTTP_BODY* body, HTTP_BODY_CTX** ctx_slot,
         *ctx_free_slot = body_ctx_free;
     }
     HTTP_BODY_CTX* ctx = *ctx_slot;
-    if (ctx->active)
+    if (ctx->read.active)
         acl_msg_fatal("%s, %s(%d): a body read is already under way", __FILE_NAME__, myname,
                       __LINE__);
     ctx->body = body;
     ctx->notify = notify;
     ctx->arg = arg;
-    ctx->active = true;
-    ctx->saved.save(astream);
-    install(astream, body_read_cb, body_close_cb, body_timeo_cb, ctx, timeout);
+    ctx->read.begin(astream, body_read_cb, chat_close_cb<HTTP_BODY_CTX, body_closed>,
+                    chat_timeo_cb<HTTP_BODY_CTX, body_timed_out>, ctx, timeout);
     if (body_next(astream, ctx) < 0)
         acl_aio_iocp_close(astream);
 }
