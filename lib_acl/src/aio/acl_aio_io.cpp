@@ -71,16 +71,8 @@ void finish_failed(ACL_ASTREAM* a)
 void read_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
-    if (type & ACL_EVENT_XCPT) {
-        acl_aio_iocp_close(a);
+    if (failed_or_timed_out(type, a, enable_read))
         return;
-    }
-    if (type & ACL_EVENT_RW_TIMEOUT) {
-        int ret = under_ref(a, [a] { return a->timeo_fn(a, a->context); });
-        if (!close_if(a, ret))
-            enable_read(a);
-        return;
-    }
     switch (try_read(a)) {
     case Step::done:
         close_if(a, call_read(a));
@@ -155,16 +147,8 @@ int call_write(ACL_ASTREAM* a)
 void write_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
-    if (type & ACL_EVENT_XCPT) {
-        acl_aio_iocp_close(a);
+    if (failed_or_timed_out(type, a, enable_write))
         return;
-    }
-    if (type & ACL_EVENT_RW_TIMEOUT) {
-        int ret = under_ref(a, [a] { return a->timeo_fn(a, a->context); });
-        if (!close_if(a, ret))
-            enable_write(a);
-        return;
-    }
     long left = flush(a);
     if (left < 0) {
         acl_aio_iocp_close(a);

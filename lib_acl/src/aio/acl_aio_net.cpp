@@ -19,16 +19,8 @@ void enable_connect(ACL_ASTREAM* a)
 void connect_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
-    if (type & ACL_EVENT_XCPT) {
-        acl_aio_iocp_close(a);
+    if (failed_or_timed_out(type, a, enable_connect))
         return;
-    }
-    if (type & ACL_EVENT_RW_TIMEOUT) {
-        int ret = under_ref(a, [a] { return a->timeo_fn(a, a->context); });
-        if (!close_if(a, ret))
-            enable_connect(a);
-        return;
-    }
     // A refused or unreachable peer also makes the socket writable: only a
     // connect without a pending error reaches the connect callback.
     int err = platform::sock_pending_error(a->stream->fd);
@@ -75,9 +67,7 @@ void accept_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
         return;
     }
     if (type & ACL_EVENT_RW_TIMEOUT) {
-        int ret = under_ref(listener, [listener] { return listener->timeo_fn(listener, listener->context); });
-        if (!close_if(listener, ret))
-            enable_accept(listener);
+        timed_out(listener, enable_accept);
         return;
     }
     ACL_VSTREAM* cs = acl_vstream_accept_ex(listener->stream, nullptr, 0);

@@ -33,6 +33,31 @@ inline bool close_if(ACL_ASTREAM* a, int ret)
     return false;
 }
 
+// A timeout while waiting: timeo_fn decides. Unless it asked for a close,
+// `rearm` waits for the same event again.
+inline void timed_out(ACL_ASTREAM* a, void (*rearm)(ACL_ASTREAM*))
+{
+    int ret = under_ref(a, [a] { return a->timeo_fn(a, a->context); });
+    if (!close_if(a, ret))
+        rearm(a);
+}
+
+// The exception and timeout events of a waiting stream: an exception closes
+// it, a timeout goes through timed_out. True when `type` was one of them (the
+// event is dealt with and the stream may be gone).
+inline bool failed_or_timed_out(int type, ACL_ASTREAM* a, void (*rearm)(ACL_ASTREAM*))
+{
+    if (type & ACL_EVENT_XCPT) {
+        acl_aio_iocp_close(a);
+        return true;
+    }
+    if (type & ACL_EVENT_RW_TIMEOUT) {
+        timed_out(a, rearm);
+        return true;
+    }
+    return false;
+}
+
 void enable_read(ACL_ASTREAM* a);
 void enable_write(ACL_ASTREAM* a);
 // Drops the loop timers that name this stream (before it is freed).
