@@ -219,9 +219,35 @@ long read_full(int fd, void* buf, std::size_t len)
     return static_cast<long>(got);
 }
 
-int open_devnull()
+// The child's /dev/null and the close-on-exec pipe on which it reports a
+// failed exec. 0, or -1 with errno and nothing left open.
+int open_launch_fds(int* devnull, int pipefd[2])
 {
-    return ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    *devnull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (*devnull < 0)
+        return -1;
+    if (::pipe2(pipefd, O_CLOEXEC) != 0) {
+        int e = errno;
+        ::close(*devnull);
+        errno = e;
+        return -1;
+    }
+    return 0;
+}
+
+// In the parent after the fork: the child's ends are dropped. When the fork
+// failed the read end goes too, and -1 comes back with the fork's errno.
+int close_child_fds(pid_t pid, int devnull, int pipefd[2])
+{
+    int fork_errno = errno;
+    ::close(pipefd[1]);
+    ::close(devnull);
+    if (pid < 0) {
+        ::close(pipefd[0]);
+        errno = fork_errno;
+        return -1;
+    }
+    return 0;
 }
 
 int wait_pid(int pid, int* exit_code)
@@ -250,30 +276,18 @@ int wait_pid(int pid, int* exit_code)
 // Starts `plan` as a direct child. Its pid, or -1.
 int spawn_child(const LaunchPlan& plan)
 {
-    int devnull = open_devnull();
-    if (devnull < 0)
-        return -1;
+    int devnull;
     int pipefd[2];
-    if (::pipe2(pipefd, O_CLOEXEC) != 0) {
-        int e = errno;
-        ::close(devnull);
-        errno = e;
+    if (open_launch_fds(&devnull, pipefd) != 0)
         return -1;
-    }
     pid_t pid = ::fork();
     if (pid == 0) {
         ::close(pipefd[0]);
         child_setup(devnull, pipefd[1]);
         child_exec(plan, pipefd[1]);
     }
-    int fork_errno = errno;
-    ::close(pipefd[1]);
-    ::close(devnull);
-    if (pid < 0) {
-        ::close(pipefd[0]);
-        errno = fork_errno;
+    if (close_child_fds(pid, devnull, pipefd) != 0)
         return -1;
-    }
     int exec_errno = 0;
     long got = read_full(pipefd[0], &exec_errno, sizeof(exec_errno));
     ::close(pipefd[0]);
@@ -358,16 +372,10 @@ int process_create_detached(std::string_view command_line, int* pid_out)
     LaunchPlan plan;
     if (plan.prepare(command_line_split(command_line)) != 0)
         return -1;
-    int devnull = open_devnull();
-    if (devnull < 0)
-        return -1;
+    int devnull;
     int pipefd[2];
-    if (::pipe2(pipefd, O_CLOEXEC) != 0) {
-        int e = errno;
-        ::close(devnull);
-        errno = e;
+    if (open_launch_fds(&devnull, pipefd) != 0)
         return -1;
-    }
 
     // The middle process starts a session, forks the program and ends at once,
     // so the program is adopted by init and never becomes our zombie. It tells
@@ -386,14 +394,8 @@ int process_create_detached(std::string_view command_line, int* pid_out)
         (void) w;
         ::_exit(grandchild > 0 ? 0 : 1);
     }
-    int fork_errno = errno;
-    ::close(pipefd[1]);
-    ::close(devnull);
-    if (middle < 0) {
-        ::close(pipefd[0]);
-        errno = fork_errno;
+    if (close_child_fds(middle, devnull, pipefd) != 0)
         return -1;
-    }
     wait_pid(middle, nullptr);
 
     int id = -1;
