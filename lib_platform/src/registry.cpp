@@ -457,6 +457,29 @@ int check_path(std::string_view path, std::string& out)
     return 0;
 }
 
+// Reads the file for a look at one key: 0, or -1 with errno (ENOENT when the
+// key is not there).
+int load_key(Doc& doc, RegRoot root, const std::string& path)
+{
+    if (load(doc) != 0)
+        return -1;
+    if (!key_exists(doc, root, path)) {
+        errno = ENOENT;
+        return -1;
+    }
+    return 0;
+}
+
+// Names compare without case: a second spelling of one is not listed again.
+void add_name_once(std::vector<std::string>& names, std::string name)
+{
+    for (const std::string& have : names) {
+        if (same_name(have, name))
+            return;
+    }
+    names.push_back(std::move(name));
+}
+
 }  // namespace
 
 std::string registry_file()
@@ -485,12 +508,8 @@ int RegKey::open(RegRoot root, std::string_view path, RegKey& out)
     if (check_path(path, p) != 0)
         return -1;
     Doc doc;
-    if (load(doc) != 0)
+    if (load_key(doc, root, p) != 0)
         return -1;
-    if (!key_exists(doc, root, p)) {
-        errno = ENOENT;
-        return -1;
-    }
     out.root_ = root;
     out.path_ = std::move(p);
     return 0;
@@ -582,23 +601,14 @@ int RegKey::subkeys(std::vector<std::string>& out) const
 {
     out.clear();
     Doc doc;
-    if (load(doc) != 0)
+    if (load_key(doc, root_, path_) != 0)
         return -1;
-    if (!key_exists(doc, root_, path_)) {
-        errno = ENOENT;
-        return -1;
-    }
     std::size_t skip = path_.empty() ? 0 : path_.size() + 1;
     for (const Section& s : doc.sections) {
         if (!is_below(s, root_, path_))
             continue;
         std::string_view rest = std::string_view(s.path).substr(skip);
-        std::string name(rest.substr(0, rest.find('\\')));
-        bool seen = false;
-        for (const std::string& have : out)
-            seen = seen || same_name(have, name);
-        if (!seen)
-            out.push_back(std::move(name));
+        add_name_once(out, std::string(rest.substr(0, rest.find('\\'))));
     }
     return 0;
 }
@@ -607,23 +617,14 @@ int RegKey::value_names(std::vector<std::string>& out) const
 {
     out.clear();
     Doc doc;
-    if (load(doc) != 0)
+    if (load_key(doc, root_, path_) != 0)
         return -1;
-    if (!key_exists(doc, root_, path_)) {
-        errno = ENOENT;
-        return -1;
-    }
     for (const Section& s : doc.sections) {
         if (!is_key(s, root_, path_))
             continue;
         for (const Item& item : s.items) {
-            if (!item.is_value)
-                continue;
-            bool seen = false;
-            for (const std::string& have : out)
-                seen = seen || same_name(have, item.name);
-            if (!seen)
-                out.push_back(item.name);
+            if (item.is_value)
+                add_name_once(out, item.name);
         }
     }
     return 0;
