@@ -200,6 +200,16 @@ int vformat(std::string& out, const char* fmt, va_list ap)
     return n;
 }
 
+// The printf writers: the text formatted, then handed to `write`.
+int write_formatted(ACL_VSTREAM* stream, int (*write)(ACL_VSTREAM*, const void*, std::size_t),
+                    const char* fmt, va_list ap)
+{
+    std::string text;
+    if (vformat(text, fmt, ap) < 0)
+        return ACL_VSTREAM_EOF;
+    return write(stream, text.data(), text.size());
+}
+
 }  // namespace
 
 ACL_VSTREAM* acl_vstream_fdopen(int fd, unsigned oflags, std::size_t buflen, int rw_timeout, int type)
@@ -397,26 +407,20 @@ int acl_vstream_fflush(ACL_VSTREAM* stream)
 
 int acl_vstream_fprintf(ACL_VSTREAM* stream, const char* fmt, ...)
 {
-    std::string text;
     va_list ap;
     va_start(ap, fmt);
-    int n = vformat(text, fmt, ap);
+    int n = write_formatted(stream, acl_vstream_writen, fmt, ap);
     va_end(ap);
-    if (n < 0)
-        return ACL_VSTREAM_EOF;
-    return acl_vstream_writen(stream, text.data(), text.size());
+    return n;
 }
 
 int acl_vstream_buffed_fprintf(ACL_VSTREAM* stream, const char* fmt, ...)
 {
-    std::string text;
     va_list ap;
     va_start(ap, fmt);
-    int n = vformat(text, fmt, ap);
+    int n = write_formatted(stream, acl_vstream_buffed_writen, fmt, ap);
     va_end(ap);
-    if (n < 0)
-        return ACL_VSTREAM_EOF;
-    return acl_vstream_buffed_writen(stream, text.data(), text.size());
+    return n;
 }
 
 // ---- non-blocking readers ----------------------------------------------------
