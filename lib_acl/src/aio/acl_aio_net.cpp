@@ -57,13 +57,20 @@ bool transient_accept_error(int err)
     return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
 }
 
+// An exception on a listening stream; `fn`, the notify that saw it, is named
+// in the log.
+void listener_failed(ACL_ASTREAM* listener, const char* fn)
+{
+    if (!close_requested(listener))  // else: our own close, nothing went wrong
+        acl_msg_error("%s: listen stream error, close it now", fn);
+    acl_aio_iocp_close(listener);
+}
+
 void accept_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
     if (type & ACL_EVENT_XCPT) {
-        if (!close_requested(listener))  // else: our own close, nothing went wrong
-            acl_msg_error("%s: listen stream error, close it now", __func__);
-        acl_aio_iocp_close(listener);
+        listener_failed(listener, __func__);
         return;
     }
     if (type & ACL_EVENT_RW_TIMEOUT) {
@@ -118,16 +125,14 @@ void listen_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
     if (type & ACL_EVENT_XCPT) {
-        if (!close_requested(listener))  // else: our own close, nothing went wrong
-            acl_msg_error("%s: listen stream error, close it now", __func__);
-        acl_aio_iocp_close(listener);
+        listener_failed(listener, __func__);
         return;
     }
-    int ret;
-    if (type & ACL_EVENT_RW_TIMEOUT)
-        ret = under_ref(listener, [listener] { return listener->timeo_fn(listener, listener->context); });
-    else
-        ret = under_ref(listener, [listener] { return listener->listen_fn(listener, listener->context); });
+    if (type & ACL_EVENT_RW_TIMEOUT) {
+        timed_out(listener, enable_listen);
+        return;
+    }
+    int ret = under_ref(listener, [listener] { return listener->listen_fn(listener, listener->context); });
     if (!close_if(listener, ret))
         enable_listen(listener);
 }
