@@ -37,6 +37,25 @@ void set_error(ACL_VSTREAM* s, int err)
     s->errbuf = std::strerror(err);
 }
 
+// Waits, within the stream's time limit, until it can be read or written
+// (`what`: platform::WAIT_READ / WAIT_WRITE). 1 when ready, 0 when a signal
+// cut the wait short, -1 with the stream flagged: `timeout_text` on a time out.
+int wait_stream(ACL_VSTREAM* s, int what, const char* timeout_text)
+{
+    int w = platform::fd_wait(s->fd, what, wait_ms(s));
+    if (w == 0) {
+        set_timeout(s, timeout_text);
+        return -1;
+    }
+    if (w < 0) {
+        if (errno == EINTR)
+            return 0;
+        set_error(s, errno);
+        return -1;
+    }
+    return 1;
+}
+
 long sys_read(ACL_VSTREAM* s, void* buf, std::size_t len)
 {
     if (s->type == ACL_VSTREAM_TYPE_FILE)
@@ -65,17 +84,11 @@ long fill(ACL_VSTREAM* s, bool wait)
         // Files never block; a socket with a read limit waits for data first so
         // that a silent peer cannot hold a worker thread for ever.
         if (wait && !waited && s->rw_timeout > 0 && s->type == ACL_VSTREAM_TYPE_SOCK) {
-            int w = platform::fd_wait(s->fd, platform::WAIT_READ, wait_ms(s));
-            if (w == 0) {
-                set_timeout(s, "read timeout");
+            int w = wait_stream(s, platform::WAIT_READ, "read timeout");
+            if (w < 0)
                 return -1;
-            }
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                set_error(s, errno);
-                return -1;
-            }
+            if (w == 0)
+                continue;
             waited = true;
         }
         long n = sys_read(s, s->read_buf.data(), s->read_buf.size());
@@ -99,15 +112,8 @@ long fill(ACL_VSTREAM* s, bool wait)
             if (!wait)
                 return 0;
             // A non-blocking socket read by a blocking caller: wait for data.
-            int w = platform::fd_wait(s->fd, platform::WAIT_READ, wait_ms(s));
-            if (w == 0) {
-                set_timeout(s, "read timeout");
+            if (wait_stream(s, platform::WAIT_READ, "read timeout") < 0)
                 return -1;
-            }
-            if (w < 0 && errno != EINTR) {
-                set_error(s, errno);
-                return -1;
-            }
             waited = true;
             continue;
         }
@@ -140,15 +146,8 @@ int write_all(ACL_VSTREAM* s, const char* data, std::size_t len)
         if (err == EINTR)
             continue;
         if (would_block(err)) {
-            int w = platform::fd_wait(s->fd, platform::WAIT_WRITE, wait_ms(s));
-            if (w == 0) {
-                set_timeout(s, "write timeout");
+            if (wait_stream(s, platform::WAIT_WRITE, "write timeout") < 0)
                 return -1;
-            }
-            if (w < 0 && errno != EINTR) {
-                set_error(s, errno);
-                return -1;
-            }
             continue;
         }
         set_error(s, err);
