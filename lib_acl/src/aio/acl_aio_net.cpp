@@ -57,26 +57,21 @@ bool transient_accept_error(int err)
     return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
 }
 
-// An exception on a listening stream; `fn`, the notify that saw it, is named
-// in the log.
-void listener_failed(ACL_ASTREAM* listener, const char* fn)
+// failed_or_timed_out for a listening stream, whose exception is worth a log
+// line naming `fn`, the notify that saw it.
+bool listener_failed_or_timed_out(int type, ACL_ASTREAM* listener, void (*rearm)(ACL_ASTREAM*),
+                                  const char* fn)
 {
-    if (!close_requested(listener))  // else: our own close, nothing went wrong
+    if ((type & ACL_EVENT_XCPT) && !close_requested(listener))  // else: our own close
         acl_msg_error("%s: listen stream error, close it now", fn);
-    acl_aio_iocp_close(listener);
+    return failed_or_timed_out(type, listener, rearm);
 }
 
 void accept_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
-    if (type & ACL_EVENT_XCPT) {
-        listener_failed(listener, __func__);
+    if (listener_failed_or_timed_out(type, listener, enable_accept, __func__))
         return;
-    }
-    if (type & ACL_EVENT_RW_TIMEOUT) {
-        timed_out(listener, enable_accept);
-        return;
-    }
     ACL_VSTREAM* cs = acl_vstream_accept_ex(listener->stream, nullptr, 0);
     if (cs == nullptr) {
         int err = errno;
@@ -124,14 +119,8 @@ void enable_listen(ACL_ASTREAM* listener)
 void listen_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
-    if (type & ACL_EVENT_XCPT) {
-        listener_failed(listener, __func__);
+    if (listener_failed_or_timed_out(type, listener, enable_listen, __func__))
         return;
-    }
-    if (type & ACL_EVENT_RW_TIMEOUT) {
-        timed_out(listener, enable_listen);
-        return;
-    }
     int ret = under_ref(listener, [listener] { return listener->listen_fn(listener, listener->context); });
     if (!close_if(listener, ret))
         enable_listen(listener);
