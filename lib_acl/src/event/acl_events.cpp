@@ -14,14 +14,17 @@ namespace {
 constexpr int kTimeoutRead = 0x100;
 constexpr int kTimeoutWrite = 0x200;
 
+// One side's registration: the read side and the write side are alike.
+struct Waiter {
+    ACL_EVENT_NOTIFY_RDWR fn = nullptr;
+    void* ctx = nullptr;
+    std::int64_t deadline = 0;        // absolute seconds, 0 = none
+};
+
 struct FdEntry {
     ACL_VSTREAM* stream = nullptr;    // null: the descriptor is not registered
-    ACL_EVENT_NOTIFY_RDWR r_fn = nullptr;
-    void* r_ctx = nullptr;
-    ACL_EVENT_NOTIFY_RDWR w_fn = nullptr;
-    void* w_ctx = nullptr;
-    std::int64_t r_deadline = 0;      // absolute seconds, 0 = none
-    std::int64_t w_deadline = 0;
+    Waiter r;
+    Waiter w;
     int polled = 0;                   // interest the poller holds (POLLER_*)
     int pending = 0;                  // event collected in this pass, not yet dispatched
     unsigned serial = 0;              // changes every time the descriptor is registered anew
@@ -114,7 +117,7 @@ FdEntry& attach(ACL_EVENT* ev, ACL_VSTREAM* stream, const char* caller)
     if (e.stream == stream)
         return e;
     if (e.stream != nullptr) {
-        if (e.r_fn != nullptr || e.w_fn != nullptr)
+        if (e.r.fn != nullptr || e.w.fn != nullptr)
             acl_msg_fatal("%s: fd(%d) registered by another stream", caller, fd);
         // A stream that had no handler left was closed without leaving the
         // engine; its descriptor number came back for this one.
@@ -134,18 +137,14 @@ bool fire(ACL_EVENT* ev, int fd, unsigned serial, bool read_side, int type)
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
     if (e.serial != serial || e.stream == nullptr)
         return false;
-    ACL_EVENT_NOTIFY_RDWR fn = read_side ? e.r_fn : e.w_fn;
+    Waiter& side = read_side ? e.r : e.w;
+    ACL_EVENT_NOTIFY_RDWR fn = side.fn;
     if (fn == nullptr)
         return true;
-    void* ctx = read_side ? e.r_ctx : e.w_ctx;
+    void* ctx = side.ctx;
     ACL_VSTREAM* stream = e.stream;
-    if (read_side) {
-        e.r_fn = nullptr;
-        e.r_deadline = 0;
-    } else {
-        e.w_fn = nullptr;
-        e.w_deadline = 0;
-    }
+    side.fn = nullptr;
+    side.deadline = 0;
     touch(ev, fd, e);
     fn(type, ev, stream, ctx);  // may grow the table: `e` is not used after this
     return true;
@@ -185,11 +184,11 @@ void examine(ACL_EVENT* ev, int fd)
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
     if (e.stream == nullptr)
         return;
-    if (e.r_fn == nullptr && e.w_fn == nullptr) {
+    if (e.r.fn == nullptr && e.w.fn == nullptr) {
         detach(ev, fd);
         return;
     }
-    int want = (e.r_fn ? platform::POLLER_READ : 0) | (e.w_fn ? platform::POLLER_WRITE : 0);
+    int want = (e.r.fn ? platform::POLLER_READ : 0) | (e.w.fn ? platform::POLLER_WRITE : 0);
     if (want != e.polled) {
         if (ev->poller.change(fd, e.polled, want) < 0)
             acl_msg_fatal("%s(%d): poller change fd(%d) error(%s)", __func__, __LINE__, fd,
@@ -202,16 +201,16 @@ void examine(ACL_EVENT* ev, int fd)
     int mask = 0;
     if (s->flag & ACL_VSTREAM_FLAG_BAD) {
         mask = ACL_EVENT_XCPT;
-    } else if (e.r_fn != nullptr && s->read_cnt > 0) {
+    } else if (e.r.fn != nullptr && s->read_cnt > 0) {
         mask = ACL_EVENT_READ;
     } else {
-        if (e.r_deadline > 0 && ev->now > e.r_deadline) {
+        if (e.r.deadline > 0 && ev->now > e.r.deadline) {
             mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutRead;
-            e.r_deadline = 0;
+            e.r.deadline = 0;
         }
-        if (e.w_deadline > 0 && ev->now > e.w_deadline) {
+        if (e.w.deadline > 0 && ev->now > e.w.deadline) {
             mask |= ACL_EVENT_RW_TIMEOUT | kTimeoutWrite;
-            e.w_deadline = 0;
+            e.w.deadline = 0;
         }
     }
     if (mask != 0) {
@@ -329,9 +328,9 @@ void acl_event_loop(ACL_EVENT* ev)
         if (e.stream == nullptr || e.pending != 0)
             continue;  // gone, or already has an exception or time-out
         int mask = 0;
-        if ((r.what & platform::POLLER_READ) && e.r_fn != nullptr)
+        if ((r.what & platform::POLLER_READ) && e.r.fn != nullptr)
             mask |= ACL_EVENT_READ;
-        if ((r.what & platform::POLLER_WRITE) && e.w_fn != nullptr)
+        if ((r.what & platform::POLLER_WRITE) && e.w.fn != nullptr)
             mask |= ACL_EVENT_WRITE;
         if (mask != 0) {
             e.pending = mask;
@@ -343,48 +342,49 @@ void acl_event_loop(ACL_EVENT* ev)
         dispatch(ev, ev->pending[i]);
 }
 
+namespace {
+
+// Registers one side; `myname`, the public caller, is named in a fatal line.
+void enable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side, int timeout,
+                 ACL_EVENT_NOTIFY_RDWR callback, void* context, const char* myname)
+{
+    if (callback == nullptr)
+        acl_msg_fatal("%s: callback null", myname);
+    FdEntry& e = attach(ev, stream, myname);
+    e.*side = Waiter{callback, context, timeout > 0 ? now_seconds() + timeout : 0};
+    touch(ev, stream->fd, e);
+}
+
+void disable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side)
+{
+    if (FdEntry* e = entry_of(ev, stream)) {
+        e->*side = Waiter{};
+        touch(ev, stream->fd, *e);
+    }
+}
+
+}  // namespace
+
 void acl_event_enable_read(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
                            ACL_EVENT_NOTIFY_RDWR callback, void* context)
 {
-    if (callback == nullptr)
-        acl_msg_fatal("%s: callback null", __func__);
-    FdEntry& e = attach(ev, stream, __func__);
-    e.r_fn = callback;
-    e.r_ctx = context;
-    e.r_deadline = timeout > 0 ? now_seconds() + timeout : 0;
-    touch(ev, stream->fd, e);
+    enable_side(ev, stream, &FdEntry::r, timeout, callback, context, __func__);
 }
 
 void acl_event_enable_write(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
                             ACL_EVENT_NOTIFY_RDWR callback, void* context)
 {
-    if (callback == nullptr)
-        acl_msg_fatal("%s: callback null", __func__);
-    FdEntry& e = attach(ev, stream, __func__);
-    e.w_fn = callback;
-    e.w_ctx = context;
-    e.w_deadline = timeout > 0 ? now_seconds() + timeout : 0;
-    touch(ev, stream->fd, e);
+    enable_side(ev, stream, &FdEntry::w, timeout, callback, context, __func__);
 }
 
 void acl_event_disable_read(ACL_EVENT* ev, ACL_VSTREAM* stream)
 {
-    if (FdEntry* e = entry_of(ev, stream)) {
-        e->r_fn = nullptr;
-        e->r_ctx = nullptr;
-        e->r_deadline = 0;
-        touch(ev, stream->fd, *e);
-    }
+    disable_side(ev, stream, &FdEntry::r);
 }
 
 void acl_event_disable_write(ACL_EVENT* ev, ACL_VSTREAM* stream)
 {
-    if (FdEntry* e = entry_of(ev, stream)) {
-        e->w_fn = nullptr;
-        e->w_ctx = nullptr;
-        e->w_deadline = 0;
-        touch(ev, stream->fd, *e);
-    }
+    disable_side(ev, stream, &FdEntry::w);
 }
 
 void acl_event_disable_readwrite(ACL_EVENT* ev, ACL_VSTREAM* stream)
@@ -404,13 +404,13 @@ void acl_event_recheck(ACL_EVENT* ev, ACL_VSTREAM* stream)
 int acl_event_isrset(ACL_EVENT* ev, ACL_VSTREAM* stream)
 {
     FdEntry* e = entry_of(ev, stream);
-    return e != nullptr && e->r_fn != nullptr;
+    return e != nullptr && e->r.fn != nullptr;
 }
 
 int acl_event_iswset(ACL_EVENT* ev, ACL_VSTREAM* stream)
 {
     FdEntry* e = entry_of(ev, stream);
-    return e != nullptr && e->w_fn != nullptr;
+    return e != nullptr && e->w.fn != nullptr;
 }
 
 std::int64_t acl_event_request_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context,
