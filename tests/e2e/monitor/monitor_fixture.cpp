@@ -23,6 +23,27 @@ MonitorDir::MonitorDir()
     fs::permissions(child_path(), fs::perms::owner_all, fs::perm_options::add);
 }
 
+// Processes other than this one started with `marker` in their environment:
+// whatever the programs run from this folder started in turn.
+static std::vector<int> processes_with_env(const std::string& marker)
+{
+    std::vector<int> found;
+    std::error_code ec;
+    for (auto& entry : fs::directory_iterator("/proc", ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        int pid = std::stoi(name);
+        if (pid == platform::process_id())
+            continue;
+        std::string env = read_file(entry.path() / "environ");
+        if (env.compare(0, marker.size(), marker) == 0 ||
+            env.find(std::string(1, '\0') + marker) != std::string::npos)
+            found.push_back(pid);
+    }
+    return found;
+}
+
 MonitorDir::~MonitorDir()
 {
     // Whatever the test left running (a detached daemon, its child) ends here.
@@ -35,6 +56,17 @@ MonitorDir::~MonitorDir()
                 platform::process_terminate(pid);
         }
     }
+    // A daemon that ended (or was killed) while its watch ran gsettings leaves
+    // that gsettings running: it would write the keyfile again after the
+    // folder is gone. Everything that still carries the folder in its
+    // environment ends before the folder is removed.
+    const std::string marker = "XDG_CONFIG_HOME=" + file("xdg") + std::string(1, '\0');
+    wait_until([&] {
+        std::vector<int> left = processes_with_env(marker);
+        for (int pid : left)
+            platform::process_terminate(pid);
+        return left.empty();
+    });
 }
 
 std::vector<std::pair<std::string, std::string>> MonitorDir::env() const
