@@ -43,7 +43,8 @@ int monitor_init(int)
     // nobody watches.
     int mode = __SafeDaemonRunMode();
     if (g_watch == nullptr && (mode == SAFEDAEMON_MODE_DAEMON || mode == SAFEDAEMON_MODE_RESTART))
-        g_watch = proxy_watch_start(g_monitor_conf, g_saved_proxy, g_watch_times);
+        g_watch = proxy_watch_start(g_monitor_conf, g_saved_proxy, g_watch_times,
+                                    __SafeDaemonLockHeld);
 
     acl_msg_info("End Initialize");
     return 0;

@@ -13,10 +13,13 @@
 #include <mutex>
 #include <thread>
 
+constexpr int kReadyPollMs = 20;  // how often a watch asks whether it may start
+
 struct PROXY_WATCH {
     MONITOR_CONF conf;
     PROXY_INFO saved;
     WATCH_TIMES times;
+    PROXY_WATCH_READY_FN ready = nullptr;
     PROXY_INFO local;
     int state = WATCH_PROXY_CLOSED;
 
@@ -112,6 +115,12 @@ static void watch_test(PROXY_WATCH* w)
 
 void thread_proc(PROXY_WATCH* w)
 {
+    // Until the daemon holds its lock it may still be refused and end.
+    while (w->ready != nullptr && !w->ready()) {
+        if (!watch_pause(w, kReadyPollMs))
+            return;
+    }
+
     w->local.enabled = 1;
     w->local.server = w->conf.p2p_proxy_server_port;
     w->local.host = w->conf.p2p_proxy_server;
@@ -133,9 +142,10 @@ void thread_proc(PROXY_WATCH* w)
 }
 
 PROXY_WATCH* proxy_watch_start(const MONITOR_CONF& conf, const PROXY_INFO& saved,
-                               const WATCH_TIMES& times)
+                               const WATCH_TIMES& times, PROXY_WATCH_READY_FN ready)
 {
     auto* w = new PROXY_WATCH;
+    w->ready = ready;
     w->conf = conf;
     w->saved = saved;
     w->times = times;

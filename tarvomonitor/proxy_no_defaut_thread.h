@@ -22,9 +22,15 @@ struct PROXY_WATCH;
 #define WATCH_PROXY_CLOSED 0
 #define WATCH_PROXY_OPENED 1
 
-// Starts the watch. Null when the thread cannot be started.
+// Says whether the watch may touch the browser's setting yet.
+typedef int (*PROXY_WATCH_READY_FN)(void);
+
+// Starts the watch. With `ready` set, the thread waits until it returns
+// non-zero before it first touches the browser's setting: a daemon that is
+// refused its lock ends before that, so it never points the browser at a
+// proxy nobody watches. Null when the thread cannot be started.
 PROXY_WATCH* proxy_watch_start(const MONITOR_CONF& conf, const PROXY_INFO& saved,
-                               const WATCH_TIMES& times);
+                               const WATCH_TIMES& times, PROXY_WATCH_READY_FN ready = nullptr);
 
 void proxy_watch_stop(PROXY_WATCH* watch);
 

@@ -92,6 +92,11 @@ int __SafeDaemonRegisterFini(SAFEDAEMON_FINI_FN fn, int arg);
 // exit code 0, and a child exiting with 100 ends it with 100.
 int __SafeDaemonLoop(int argc, char** argv);
 
+// 1 once this process holds the daemon's exclusive lock, that is once it is
+// the one daemon that stays to supervise; 0 before, and for ever in a process
+// that was refused the lock. Any thread may ask.
+int __SafeDaemonLockHeld();
+
 // The mode of this process (SAFEDAEMON_MODE_NONE before the command line is
 // parsed), for callbacks that behave differently per mode.
 int __SafeDaemonRunMode();

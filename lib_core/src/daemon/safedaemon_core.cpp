@@ -5,6 +5,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@ struct Callbacks {
 Callbacks g_callbacks;
 SAFEDAEMON_CONF g_conf;
 LC_FILELOCK g_lock;  // held for the daemon's whole life
+std::atomic<bool> g_lock_held{false};  // read by callbacks' threads
 volatile std::sig_atomic_t g_stop = 0;
 
 struct ModeWord {
@@ -78,6 +80,11 @@ int __SafeDaemonRegisterFini(SAFEDAEMON_FINI_FN fn, int arg)
     g_callbacks.fini = fn;
     g_callbacks.fini_arg = arg;
     return 0;
+}
+
+int __SafeDaemonLockHeld()
+{
+    return g_lock_held ? 1 : 0;
 }
 
 int __SafeDaemonRunMode()
@@ -202,6 +209,7 @@ static int __SafeDaemonExclusiveLockStart()
         LC_Error("__SafeDaemonExclusiveLockStart error");
         return -1;
     }
+    g_lock_held = true;
     return 0;
 }
 

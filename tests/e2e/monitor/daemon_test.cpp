@@ -100,12 +100,13 @@ TEST_F(DaemonTest, StartLeavesDaemonThatRestartsItsChildAndStopEndsBoth)
 
     // A second daemon on the same configuration finds the lock taken. Its
     // watch thread, started by the initialisation before the lock is tried,
-    // may print between the two lines: they are checked in order, not as one.
+    // waits for the lock and so never touches the browser's setting.
     out.clear();
     EXPECT_EQ(run({"real_start", "monitor.conf"}, out), 0);
     auto locked = out.find("Unable to lock ./tarvomonitor_lock, is tarvomonitor already running?\n");
     ASSERT_NE(locked, std::string::npos) << out;
     EXPECT_NE(out.find("__SafeDaemonExclusiveLockStart error\n", locked), std::string::npos) << out;
+    EXPECT_EQ(out.find("Set Proxy Server"), std::string::npos) << out;
 
     // Stop ends the daemon first and then its child, for good.
     int new_child = read_pid(dir.file(dir.child_name() + "_pid"));

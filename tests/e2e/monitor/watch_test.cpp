@@ -12,6 +12,7 @@
 #include "platform/browser_proxy.h"
 #include "platform/registry.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <thread>
@@ -54,11 +55,11 @@ protected:
 
     // Saves the browser setting found now and starts watching, as the
     // initialisation callback does.
-    void start_watch()
+    void start_watch(PROXY_WATCH_READY_FN ready = nullptr)
     {
         PROXY_INFO saved;
         GetIEProxyConfig(saved);
-        watch = proxy_watch_start(conf, saved, times);
+        watch = proxy_watch_start(conf, saved, times, ready);
         ASSERT_NE(watch, nullptr);
     }
 
@@ -73,6 +74,23 @@ protected:
         return wait_until([&] { return keyfile_value(dir.keyfile(), section, key) == want; });
     }
 };
+
+std::atomic<int> g_lock_held{0};
+int lock_held() { return g_lock_held.load(); }
+
+TEST_F(WatchTest, WatchLeavesTheSettingAloneUntilTheDaemonHoldsItsLock)
+{
+    set_lan(true, "10.1.2.3:8080");
+    const std::string before = lan_setting();
+    start_proxy();
+    g_lock_held = 0;
+    start_watch(lock_held);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 * times.check_period_ms));
+    EXPECT_EQ(lan_setting(), before) << "a daemon that may still be refused its lock";
+
+    g_lock_held = 1;
+    EXPECT_TRUE(lan_becomes(kLocal)) << lan_setting();
+}
 
 TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
 {
