@@ -8,6 +8,8 @@ set -euo pipefail
 packages=(
   # building
   g++ cmake ninja-build pkg-config
+  # one formatting rule for the tree (scripts/check-format.sh)
+  clang-format
   # testing
   libgtest-dev libgmock-dev
   # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes

@@ -5,20 +5,17 @@
 
 namespace {
 
-int option_error(LOGGER_GETOPT& g, const char* prog, const char* what)
-{
+int option_error(LOGGER_GETOPT& g, const char* prog, const char* what) {
     std::fprintf(stderr, "%s%s%c\n", prog, what, g.opt);
     return '?';
 }
 
 }  // namespace
 
-int logger_getopt(LOGGER_GETOPT& g, int argc, char* const argv[], const char* optstring)
-{
+int logger_getopt(LOGGER_GETOPT& g, int argc, char* const argv[], const char* optstring) {
     g.arg = nullptr;
     if (g.pos == 1) {
-        if (g.ind >= argc || argv[g.ind][0] != '-' || argv[g.ind][1] == '\0')
-            return -1;
+        if (g.ind >= argc || argv[g.ind][0] != '-' || argv[g.ind][1] == '\0') return -1;
         if (std::strcmp(argv[g.ind], "--") == 0) {
             g.ind++;
             return -1;

@@ -11,10 +11,10 @@
 #pragma once
 
 struct LOGGER_GETOPT {
-    int ind = 1;                 // next word of argv to look at
-    int pos = 1;                 // next letter inside that word
-    int opt = 0;                 // the letter just read (also after an error)
-    const char* arg = nullptr;   // its value, for letters that take one
+    int ind = 1;                // next word of argv to look at
+    int pos = 1;                // next letter inside that word
+    int opt = 0;                // the letter just read (also after an error)
+    const char* arg = nullptr;  // its value, for letters that take one
 };
 
 // The next option letter, '?' after an error, or -1 when the options end.

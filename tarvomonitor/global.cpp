@@ -8,8 +8,7 @@ MONITOR_CONF g_monitor_conf;
 PROXY_INFO g_saved_proxy;
 WATCH_TIMES g_watch_times;
 
-void monitor_status(const char* fmt, ...)
-{
+void monitor_status(const char* fmt, ...) {
     static std::mutex* lock = new std::mutex;  // whole lines from any thread, even during exit
     char buf[2048];
     va_list ap;

@@ -3,12 +3,12 @@
 
 #include <string>
 
-#define PROXY_TEXT_MAX 255          // characters of a proxy record's server and host
-#define WATCH_CHECK_PERIOD 5000     // ms between two checks of the proxy process
-#define WATCH_TEST_PERIOD 120000    // ms between two connectivity tests
-#define WATCH_PROCESS_PAUSE 10      // ms paused per listed process while checking
-#define WATCH_CONNECT_TIMEOUT 1     // seconds one test connection may take
-#define WATCH_BYPASS_LIST "local"   // bypass list written with an enabled proxy
+#define PROXY_TEXT_MAX 255         // characters of a proxy record's server and host
+#define WATCH_CHECK_PERIOD 5000    // ms between two checks of the proxy process
+#define WATCH_TEST_PERIOD 120000   // ms between two connectivity tests
+#define WATCH_PROCESS_PAUSE 10     // ms paused per listed process while checking
+#define WATCH_CONNECT_TIMEOUT 1    // seconds one test connection may take
+#define WATCH_BYPASS_LIST "local"  // bypass list written with an enabled proxy
 
 // A browser proxy setting: the local proxy, or the user's as saved at start.
 struct PROXY_INFO {

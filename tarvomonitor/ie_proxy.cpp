@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-void proxy_split_server(const std::string& server, std::string& host, int& port)
-{
+void proxy_split_server(const std::string& server, std::string& host, int& port) {
     auto colon = server.find(':');
     if (colon == std::string::npos) {
         host = server;
@@ -17,22 +16,17 @@ void proxy_split_server(const std::string& server, std::string& host, int& port)
     port = std::atoi(server.c_str() + colon + 1);
 }
 
-int GetIEProxyConfig(PROXY_INFO& out)
-{
+int GetIEProxyConfig(PROXY_INFO& out) {
     out = PROXY_INFO();
     platform::BrowserProxyStored stored;
-    if (platform::browser_proxy_read(stored) != 0)
-        return -1;
-    if (stored.enable)
-        out.enabled = static_cast<unsigned char>(*stored.enable & 0xff);
-    if (stored.server && stored.server->size() <= PROXY_TEXT_MAX)
-        out.server = *stored.server;
+    if (platform::browser_proxy_read(stored) != 0) return -1;
+    if (stored.enable) out.enabled = static_cast<unsigned char>(*stored.enable & 0xff);
+    if (stored.server && stored.server->size() <= PROXY_TEXT_MAX) out.server = *stored.server;
     proxy_split_server(out.server, out.host, out.port);
     return 0;
 }
 
-int SetIEProxyConfig(const PROXY_INFO& proxy)
-{
+int SetIEProxyConfig(const PROXY_INFO& proxy) {
     monitor_status("Proxy Server: %s     Port: %d", proxy.host.c_str(), proxy.port);
 
     char text[PROXY_TEXT_MAX + 32];
@@ -46,7 +40,6 @@ int SetIEProxyConfig(const PROXY_INFO& proxy)
         opts.server = text;
         opts.bypass = WATCH_BYPASS_LIST;
     }
-    if (platform::browser_proxy_apply(opts) != 0)
-        monitor_status("Write registry failed.");
+    if (platform::browser_proxy_apply(opts) != 0) monitor_status("Write registry failed.");
     return 0;
 }

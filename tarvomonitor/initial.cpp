@@ -9,8 +9,7 @@
 
 static PROXY_WATCH* g_watch = nullptr;  // runs until the process ends
 
-int monitor_config(const char* path, SAFEDAEMON_CONF* conf, int)
-{
+int monitor_config(const char* path, SAFEDAEMON_CONF* conf, int) {
     LC_CONFIG cfg;
     LC_ConfigLoad(&cfg, path);
 
@@ -32,8 +31,7 @@ int monitor_config(const char* path, SAFEDAEMON_CONF* conf, int)
     return 0;
 }
 
-int monitor_init(int)
-{
+int monitor_init(int) {
     acl_msg_info("Start Initialize");
     if (GetIEProxyConfig(g_saved_proxy) != 0)
         monitor_status("Can not get the IE proxy from registry.");
@@ -43,14 +41,11 @@ int monitor_init(int)
     // nobody watches.
     int mode = __SafeDaemonRunMode();
     if (g_watch == nullptr && (mode == SAFEDAEMON_MODE_DAEMON || mode == SAFEDAEMON_MODE_RESTART))
-        g_watch = proxy_watch_start(g_monitor_conf, g_saved_proxy, g_watch_times,
-                                    __SafeDaemonLockHeld);
+        g_watch =
+            proxy_watch_start(g_monitor_conf, g_saved_proxy, g_watch_times, __SafeDaemonLockHeld);
 
     acl_msg_info("End Initialize");
     return 0;
 }
 
-int monitor_fini(int)
-{
-    return 0;
-}
+int monitor_fini(int) { return 0; }

@@ -9,8 +9,7 @@
 #include "lc_sys.h"
 #include "safedaemon_core.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     acl_msg_open("./prxy_wrp.log", "msg");
 
     __SafeDaemonRegisterConfig(monitor_config, 0);

@@ -34,31 +34,26 @@ struct PROXY_WATCH {
 };
 
 // Pauses `ms`; false when the watch is being stopped.
-static bool watch_pause(PROXY_WATCH* w, int ms)
-{
+static bool watch_pause(PROXY_WATCH* w, int ms) {
     std::unique_lock<std::mutex> guard(w->lock);
     w->wake.wait_for(guard, std::chrono::milliseconds(ms), [w] { return w->stopping; });
     return !w->stopping;
 }
 
-int proxy_process_find(const std::string& name, int pause_ms)
-{
+int proxy_process_find(const std::string& name, int pause_ms) {
     std::vector<platform::ProcessEntry> list;
     if (platform::process_list(list) != 0) {
         monitor_status("%s", platform::last_error_text().c_str());
         return -1;
     }
     for (auto& p : list) {
-        if (pause_ms > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
-        if (p.exe_name == name)
-            return 1;
+        if (pause_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        if (p.exe_name == name) return 1;
     }
     return 0;
 }
 
-int proxy_test_site(const std::string& site, int times)
-{
+int proxy_test_site(const std::string& site, int times) {
     int connected = 0;
     for (int i = 0; i < times; i++) {
         int fd = acl_inet_connect_ex(site.c_str(), ACL_NON_BLOCKING, WATCH_CONNECT_TIMEOUT);
@@ -71,26 +66,23 @@ int proxy_test_site(const std::string& site, int times)
 }
 
 // Whether the test period has run out since the last call.
-static bool watch_timer_due(PROXY_WATCH* w)
-{
+static bool watch_timer_due(PROXY_WATCH* w) {
     auto now = std::chrono::steady_clock::now();
-    w->elapsed_ms += std::chrono::duration_cast<std::chrono::milliseconds>(now - w->last_tick).count();
+    w->elapsed_ms +=
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - w->last_tick).count();
     w->last_tick = now;
-    if (w->elapsed_ms < w->times.test_period_ms)
-        return false;
+    if (w->elapsed_ms < w->times.test_period_ms) return false;
     w->elapsed_ms = 0;
     return true;
 }
 
-static void watch_check_process(PROXY_WATCH* w)
-{
+static void watch_check_process(PROXY_WATCH* w) {
     int found = proxy_process_find(w->conf.proxy_process, w->times.process_pause_ms);
     if (found < 0) {
         monitor_status("can not find process '%s'", w->conf.proxy_process.c_str());
         return;
     }
-    if (found == w->state)
-        return;
+    if (found == w->state) return;
     if (found == WATCH_PROXY_OPENED) {
         w->state = WATCH_PROXY_OPENED;
         monitor_status("proxy process opened.");
@@ -104,21 +96,17 @@ static void watch_check_process(PROXY_WATCH* w)
     }
 }
 
-static void watch_test(PROXY_WATCH* w)
-{
-    if (proxy_test_site(w->conf.test_site, w->conf.test_times) > 0)
-        return;
+static void watch_test(PROXY_WATCH* w) {
+    if (proxy_test_site(w->conf.test_site, w->conf.test_times) > 0) return;
     monitor_status("can not connect the test website(%s), proxy will be exit.",
                    w->conf.test_site.c_str());
     SetIEProxyConfig(w->saved);
 }
 
-void thread_proc(PROXY_WATCH* w)
-{
+void thread_proc(PROXY_WATCH* w) {
     // Until the daemon holds its lock it may still be refused and end.
     while (w->ready != nullptr && !w->ready()) {
-        if (!watch_pause(w, kReadyPollMs))
-            return;
+        if (!watch_pause(w, kReadyPollMs)) return;
     }
 
     w->local.enabled = 1;
@@ -136,14 +124,12 @@ void thread_proc(PROXY_WATCH* w)
 
     while (watch_pause(w, w->times.check_period_ms)) {
         watch_check_process(w);
-        if (watch_timer_due(w))
-            watch_test(w);
+        if (watch_timer_due(w)) watch_test(w);
     }
 }
 
 PROXY_WATCH* proxy_watch_start(const MONITOR_CONF& conf, const PROXY_INFO& saved,
-                               const WATCH_TIMES& times, PROXY_WATCH_READY_FN ready)
-{
+                               const WATCH_TIMES& times, PROXY_WATCH_READY_FN ready) {
     auto* w = new PROXY_WATCH;
     w->ready = ready;
     w->conf = conf;
@@ -158,16 +144,13 @@ PROXY_WATCH* proxy_watch_start(const MONITOR_CONF& conf, const PROXY_INFO& saved
     return w;
 }
 
-void proxy_watch_stop(PROXY_WATCH* w)
-{
-    if (w == nullptr)
-        return;
+void proxy_watch_stop(PROXY_WATCH* w) {
+    if (w == nullptr) return;
     {
         std::lock_guard<std::mutex> guard(w->lock);
         w->stopping = true;
     }
     w->wake.notify_all();
-    if (w->thread.joinable())
-        w->thread.join();
+    if (w->thread.joinable()) w->thread.join();
     delete w;
 }

@@ -30,33 +30,25 @@ using Clock = std::chrono::steady_clock;
 
 // ---- server -----------------------------------------------------------------
 
-int echo_read(ACL_ASTREAM* a, void*, char* data, int dlen)
-{
-    if (acl_aio_writen(a, data, dlen) < 0)
-        return -1;
+int echo_read(ACL_ASTREAM* a, void*, char* data, int dlen) {
+    if (acl_aio_writen(a, data, dlen) < 0) return -1;
     acl_aio_read(a);
     return 0;
 }
 
-int echo_accept(ACL_ASTREAM* client, void*)
-{
+int echo_accept(ACL_ASTREAM* client, void*) {
     acl_aio_ctl(client, ACL_AIO_CTL_READ_FN, echo_read, ACL_AIO_CTL_END);
     acl_aio_read(client);
     return 0;
 }
 
-int keep_listener(ACL_ASTREAM*, void*)
-{
-    return 0;
-}
+int keep_listener(ACL_ASTREAM*, void*) { return 0; }
 
-int run_server(int port)
-{
+int run_server(int port) {
     platform::raise_open_file_limit();
     std::string addr = "127.0.0.1:" + std::to_string(port);
     ACL_VSTREAM* ls = acl_vstream_listen_ex(addr.c_str(), 4096, ACL_NON_BLOCKING, 0, 0);
-    if (ls == nullptr)
-        return 1;
+    if (ls == nullptr) return 1;
     ACL_AIO* aio = acl_aio_create(0, 0);
     ACL_ASTREAM* listener = acl_aio_open(aio, ls);
     acl_aio_ctl(listener, ACL_AIO_CTL_ACCEPT_FN, echo_accept, ACL_AIO_CTL_TIMEO_FN, keep_listener,
@@ -72,9 +64,9 @@ struct Bench {
     ACL_AIO* aio = nullptr;
     std::string addr;
     std::string message;
-    int want = 0;          // connections of this case
-    int started = 0;       // connects begun
-    int pending = 0;       // connects not finished yet
+    int want = 0;     // connections of this case
+    int started = 0;  // connects begun
+    int pending = 0;  // connects not finished yet
     int connected = 0;
     long long round_trips = 0;
     long long bytes = 0;
@@ -88,42 +80,36 @@ constexpr int kTimeout = 30;        // seconds a connection may stall
 
 void start_connects(Bench* b);
 
-int on_echo(ACL_ASTREAM* a, void* ctx, char* data, int dlen)
-{
+int on_echo(ACL_ASTREAM* a, void* ctx, char* data, int dlen) {
     auto* b = static_cast<Bench*>(ctx);
-    if (dlen != static_cast<int>(b->message.size()) || std::memcmp(data, b->message.data(), b->message.size()) != 0) {
+    if (dlen != static_cast<int>(b->message.size()) ||
+        std::memcmp(data, b->message.data(), b->message.size()) != 0) {
         b->errors++;
         return -1;
     }
     b->round_trips++;
     b->bytes += dlen;
-    if (b->stopping)
-        return 0;
-    if (acl_aio_writen(a, b->message.data(), static_cast<int>(b->message.size())) < 0)
-        return -1;
+    if (b->stopping) return 0;
+    if (acl_aio_writen(a, b->message.data(), static_cast<int>(b->message.size())) < 0) return -1;
     acl_aio_readn(a, static_cast<int>(b->message.size()));
     return 0;
 }
 
-int on_connect(ACL_ASTREAM* a, void* ctx)
-{
+int on_connect(ACL_ASTREAM* a, void* ctx) {
     auto* b = static_cast<Bench*>(ctx);
     b->pending--;
     b->connected++;
     b->streams.push_back(a);
     start_connects(b);
     acl_aio_ctl(a, ACL_AIO_CTL_READ_FN, on_echo, ACL_AIO_CTL_END);
-    if (acl_aio_writen(a, b->message.data(), static_cast<int>(b->message.size())) < 0)
-        return -1;
+    if (acl_aio_writen(a, b->message.data(), static_cast<int>(b->message.size())) < 0) return -1;
     acl_aio_readn(a, static_cast<int>(b->message.size()));
     return 0;
 }
 
-int on_close(ACL_ASTREAM* a, void* ctx)
-{
+int on_close(ACL_ASTREAM* a, void* ctx) {
     auto* b = static_cast<Bench*>(ctx);
-    if (b->stopping)
-        return 0;
+    if (b->stopping) return 0;
     b->errors++;
     bool was_connected = false;
     for (auto& s : b->streams) {
@@ -139,14 +125,12 @@ int on_close(ACL_ASTREAM* a, void* ctx)
     return 0;
 }
 
-int on_timeout(ACL_ASTREAM*, void* ctx)
-{
+int on_timeout(ACL_ASTREAM*, void* ctx) {
     static_cast<Bench*>(ctx)->errors++;
     return -1;
 }
 
-void start_connects(Bench* b)
-{
+void start_connects(Bench* b) {
     while (b->started < b->want && b->pending < kConnectBatch) {
         b->started++;
         ACL_ASTREAM* a = acl_aio_connect(b->aio, b->addr.c_str(), kTimeout);
@@ -169,14 +153,12 @@ struct Result {
     double connect_seconds;
 };
 
-Result run_case(const std::string& addr, int conns, size_t size, double seconds)
-{
+Result run_case(const std::string& addr, int conns, size_t size, double seconds) {
     Bench b;
     b.aio = acl_aio_create_ex(0, 0, 0, 10000);
     b.addr = addr;
     b.message.assign(size, 'm');
-    for (size_t i = 0; i < size; i++)
-        b.message[i] = static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < size; i++) b.message[i] = static_cast<char>('a' + i % 26);
     b.want = conns;
     b.streams.reserve(static_cast<size_t>(conns));
 
@@ -188,17 +170,16 @@ Result run_case(const std::string& addr, int conns, size_t size, double seconds)
 
     long long rt0 = b.round_trips, by0 = b.bytes;
     auto start = Clock::now();
-    auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    while (Clock::now() < end)
-        acl_aio_loop(b.aio);
+    auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    while (Clock::now() < end) acl_aio_loop(b.aio);
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     long long rt = b.round_trips - rt0, by = b.bytes - by0;
 
     // Stop: no new messages; close every connection and let the loop free them.
     b.stopping = true;
     for (ACL_ASTREAM* a : b.streams) {
-        if (a != nullptr)
-            acl_aio_iocp_close(a);
+        if (a != nullptr) acl_aio_iocp_close(a);
     }
     for (int i = 0; i < 1000 && acl_event_nstreams(acl_aio_event(b.aio)) > 0; i++)
         acl_aio_loop(b.aio);
@@ -206,14 +187,12 @@ Result run_case(const std::string& addr, int conns, size_t size, double seconds)
     return {conns, elapsed, rt, by, b.errors, connect_seconds};
 }
 
-std::vector<int> parse_list(const char* text)
-{
+std::vector<int> parse_list(const char* text) {
     std::vector<int> out;
     for (const char* p = text; *p;) {
         out.push_back(std::atoi(p));
         const char* comma = std::strchr(p, ',');
-        if (comma == nullptr)
-            break;
+        if (comma == nullptr) break;
         p = comma + 1;
     }
     return out;
@@ -221,10 +200,8 @@ std::vector<int> parse_list(const char* text)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    if (argc == 3 && std::strcmp(argv[1], "--server") == 0)
-        return run_server(std::atoi(argv[2]));
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--server") == 0) return run_server(std::atoi(argv[2]));
 
     std::vector<int> cases = {1, 100, 10000};
     size_t size = 128;
@@ -237,13 +214,11 @@ int main(int argc, char** argv)
         else if (std::strcmp(argv[i], "-t") == 0)
             seconds = std::atof(argv[i + 1]);
     }
-    if (size < 1)
-        size = 1;
+    if (size < 1) size = 1;
 
     long limit = platform::raise_open_file_limit();
     int most = 0;
-    for (int c : cases)
-        most = c > most ? c : most;
+    for (int c : cases) most = c > most ? c : most;
     if (limit < most + 64) {
         std::fprintf(stderr, "open-file limit %ld too low for %d connections\n", limit, most);
         return 1;
@@ -251,7 +226,8 @@ int main(int argc, char** argv)
 
     int port = platform::free_loopback_port();
     platform::ChildProcess server;
-    if (port <= 0 || server.start({platform::program_path(), "--server", std::to_string(port)}) < 0) {
+    if (port <= 0 ||
+        server.start({platform::program_path(), "--server", std::to_string(port)}) < 0) {
         std::fprintf(stderr, "cannot start the echo server\n");
         return 1;
     }
@@ -260,22 +236,24 @@ int main(int argc, char** argv)
     for (int i = 0; i < 100 && !up; i++) {
         platform::TcpSocket probe;
         up = probe.connect("127.0.0.1", port, 100) == 0;
-        if (!up)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (!up) {
         std::fprintf(stderr, "echo server did not come up\n");
         return 1;
     }
 
-    std::printf("aio_echo: %zu-byte messages, %.1f s per case, loopback %s\n", size, seconds, addr.c_str());
-    std::printf("%12s %14s %10s %8s %12s\n", "connections", "messages/s", "MB/s", "errors", "connect s");
+    std::printf("aio_echo: %zu-byte messages, %.1f s per case, loopback %s\n", size, seconds,
+                addr.c_str());
+    std::printf("%12s %14s %10s %8s %12s\n", "connections", "messages/s", "MB/s", "errors",
+                "connect s");
     int total_errors = 0;
     for (int conns : cases) {
         Result r = run_case(addr, conns, size, seconds);
         double mps = r.round_trips / r.seconds;
         double mbs = r.bytes / r.seconds / (1024.0 * 1024.0);
-        std::printf("%12d %14.0f %10.2f %8d %12.2f\n", r.conns, mps, mbs, r.errors, r.connect_seconds);
+        std::printf("%12d %14.0f %10.2f %8d %12.2f\n", r.conns, mps, mbs, r.errors,
+                    r.connect_seconds);
         std::fflush(stdout);
         total_errors += r.errors;
     }

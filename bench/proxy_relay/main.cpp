@@ -83,7 +83,7 @@ double download_mbps(int proxy_port, const std::string& url) {
 }
 
 double requests_per_second(int proxy_port, const std::string& url, int n, int c) {
-    std::vector<std::string> argv = {"/usr/bin/ab", "-q", "-r", "-n", std::to_string(n), "-c",
+    std::vector<std::string> argv = {"/usr/bin/ab",    "-q", "-r", "-n", std::to_string(n), "-c",
                                      std::to_string(c)};
     if (proxy_port > 0) {
         argv.push_back("-X");
@@ -130,10 +130,14 @@ int main(int argc, char** argv) {
     bool squid_ok = start_squid(dir.path() / "squid", squid_child, squid_port);
 
     std::vector<Proxy> proxies = {{"direct", 0, nullptr}, {"tarvoproxy", tarvo.port(), nullptr}};
-    if (tiny_ok) proxies.push_back({"tinyproxy", tiny_port, &tiny_child});
-    else std::fprintf(stderr, "tinyproxy did not start\n");
-    if (squid_ok) proxies.push_back({"squid", squid_port, &squid_child});
-    else std::fprintf(stderr, "squid did not start\n");
+    if (tiny_ok)
+        proxies.push_back({"tinyproxy", tiny_port, &tiny_child});
+    else
+        std::fprintf(stderr, "tinyproxy did not start\n");
+    if (squid_ok)
+        proxies.push_back({"squid", squid_port, &squid_child});
+    else
+        std::fprintf(stderr, "squid did not start\n");
 
     // The first read of the file fills the page cache; no proxy pays for it.
     download_mbps(0, nginx.url("/big.bin"));

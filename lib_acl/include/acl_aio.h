@@ -98,21 +98,21 @@ struct ACL_AIO {
     ACL_IOCTL* ioc = nullptr;  // the dispatch layer it drives
     int max_threads = 0;       // 0: callbacks run on the loop thread
     int idle_timeout = 0;
-    int delay_sec = 1;         // wait granularity of the loop
+    int delay_sec = 1;  // wait granularity of the loop
     int delay_usec = 0;
     std::atomic<std::thread::id> loop_thread{};  // the thread that last ran a pass
 };
 
 struct ACL_ASTREAM {
     ACL_AIO* aio = nullptr;
-    ACL_VSTREAM* stream = nullptr;       // null once detached
-    std::string line;                    // data collected for the pending read
-    std::deque<std::string> write_queue; // output waiting to be sent
-    std::size_t write_left = 0;          // bytes queued and not yet sent
-    std::size_t write_offset = 0;        // bytes of the queue head already sent
+    ACL_VSTREAM* stream = nullptr;        // null once detached
+    std::string line;                     // data collected for the pending read
+    std::deque<std::string> write_queue;  // output waiting to be sent
+    std::size_t write_left = 0;           // bytes queued and not yet sent
+    std::size_t write_offset = 0;         // bytes of the queue head already sent
     int write_nested = 0;
     int read_nested = 0;
-    int timeout = 0;                     // seconds for every registration; 0 = none
+    int timeout = 0;  // seconds for every registration; 0 = none
 
     ACL_AIO_READ_FN read_fn = nullptr;
     ACL_AIO_WRITE_FN write_fn = nullptr;
@@ -174,9 +174,9 @@ ACL_VSTREAM* acl_aio_vstream(ACL_ASTREAM* astream);
 // whatever was collected is delivered, then the stream is closed. The result:
 // the callback's result when it ran now and the stream lives on, 0 when the
 // read is pending, -1 when the stream was closed (see Lifecycle).
-int acl_aio_gets(ACL_ASTREAM* astream);       // a line including its "\n"
-int acl_aio_gets_nonl(ACL_ASTREAM* astream);  // a line without any trailing "\r" / "\n"
-int acl_aio_read(ACL_ASTREAM* astream);       // whatever is there, at least one byte
+int acl_aio_gets(ACL_ASTREAM* astream);              // a line including its "\n"
+int acl_aio_gets_nonl(ACL_ASTREAM* astream);         // a line without any trailing "\r" / "\n"
+int acl_aio_read(ACL_ASTREAM* astream);              // whatever is there, at least one byte
 int acl_aio_readn(ACL_ASTREAM* astream, int count);  // exactly count bytes (count > 0)
 
 // Sends `dlen` bytes: directly when nothing is queued, otherwise behind the

@@ -18,11 +18,11 @@
 // one per queue, so it is meaningful only where one thread pops.
 #pragma once
 
-#define ACL_AQUEUE_OK 0              // no error
-#define ACL_AQUEUE_ERR_LOCK 1        // the queue's mutex could not be taken
-#define ACL_AQUEUE_ERR_QUIT 2        // told to quit, and nothing left to pop
-#define ACL_AQUEUE_ERR_TIMEOUT 3     // the time-out passed with nothing to pop
-#define ACL_AQUEUE_ERR_COND_WAIT 4   // waiting on the condition failed
+#define ACL_AQUEUE_OK 0             // no error
+#define ACL_AQUEUE_ERR_LOCK 1       // the queue's mutex could not be taken
+#define ACL_AQUEUE_ERR_QUIT 2       // told to quit, and nothing left to pop
+#define ACL_AQUEUE_ERR_TIMEOUT 3    // the time-out passed with nothing to pop
+#define ACL_AQUEUE_ERR_COND_WAIT 4  // waiting on the condition failed
 
 struct ACL_AQUEUE;  // opaque: FIFO, count, mutex and condition, last error, quit flag, creator
 

@@ -93,7 +93,8 @@ std::int64_t acl_event_request_timer(ACL_EVENT* event, ACL_EVENT_NOTIFY_TIME cal
                                      void* context, int delay);
 // Removes the timer with this callback and context. Seconds it had left, or
 // -1 when there was none.
-std::int64_t acl_event_cancel_timer(ACL_EVENT* event, ACL_EVENT_NOTIFY_TIME callback, void* context);
+std::int64_t acl_event_cancel_timer(ACL_EVENT* event, ACL_EVENT_NOTIFY_TIME callback,
+                                    void* context);
 
 // The engine's current time in seconds, as of the last pass.
 std::int64_t acl_event_time(const ACL_EVENT* event);

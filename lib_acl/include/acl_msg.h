@@ -59,5 +59,4 @@ void acl_debug_end(void);
 // at most the section's switch.
 int acl_do_debug(int section, int level);
 
-#define acl_debug(section, level) \
-    !acl_do_debug((section), (level)) ? (void) 0 : acl_msg_info
+#define acl_debug(section, level) !acl_do_debug((section), (level)) ? (void)0 : acl_msg_info

@@ -43,12 +43,13 @@
 #define ACL_MSGIO_TYPE_ACCEPT 1  // server side of a connection accepted by a listener
 #define ACL_MSGIO_TYPE_LISTEN 2  // listener
 
-#define ACL_MSGIO_HDR_LEN 8                // header bytes
-#define ACL_MSGIO_ADDR_MAX 256             // address text, NUL included
+#define ACL_MSGIO_HDR_LEN 8                  // header bytes
+#define ACL_MSGIO_ADDR_MAX 256               // address text, NUL included
 #define ACL_MSGIO_LISTEN_ADDR "127.0.0.1:0"  // where acl_msgio_listen listens
 #define ACL_MSGIO_BACKLOG 128
-#define ACL_MSGIO_SEND_TIMEOUT 10          // connect limit of a send through a listener, seconds
-#define ACL_MSGIO_BODY_MAX (64 * 1024 * 1024)  // longest body accepted; longer closes the connection
+#define ACL_MSGIO_SEND_TIMEOUT 10  // connect limit of a send through a listener, seconds
+#define ACL_MSGIO_BODY_MAX \
+    (64 * 1024 * 1024)  // longest body accepted; longer closes the connection
 
 struct ACL_MSGIO;
 
@@ -61,7 +62,8 @@ struct ACL_MSGIO_MSG {
 };
 
 // Handler of a message type; a negative result closes the connection.
-typedef int (*ACL_MSGIO_NOTIFY_FN)(int msg_type, ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg, void* arg);
+typedef int (*ACL_MSGIO_NOTIFY_FN)(int msg_type, ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg,
+                                   void* arg);
 
 struct ACL_MSGIO_HANDLER {
     ACL_MSGIO_NOTIFY_FN fn;
@@ -77,12 +79,12 @@ typedef std::vector<ACL_MSGIO_REG> ACL_MSGIO_REGS;
 
 struct ACL_MSGIO {
     int type = ACL_MSGIO_TYPE_CLIENT;
-    ACL_AIO* aio = nullptr;          // null for a blocking client
-    ACL_ASTREAM* astream = nullptr;  // on the loop (asynchronous kinds)
-    ACL_VSTREAM* stream = nullptr;   // the blocking client's stream
-    int fd = -1;                     // the socket, for senders on other threads
+    ACL_AIO* aio = nullptr;              // null for a blocking client
+    ACL_ASTREAM* astream = nullptr;      // on the loop (asynchronous kinds)
+    ACL_VSTREAM* stream = nullptr;       // the blocking client's stream
+    int fd = -1;                         // the socket, for senders on other threads
     char addr[ACL_MSGIO_ADDR_MAX] = "";  // peer or listen address
-    int timeout = 0;                 // seconds; accepted connections take their listener's
+    int timeout = 0;                     // seconds; accepted connections take their listener's
     // Handlers; an accepted connection shares its listener's.
     std::shared_ptr<ACL_MSGIO_REGS> regs = std::make_shared<ACL_MSGIO_REGS>();
     // Reception state of an asynchronous connection.

@@ -41,10 +41,11 @@
 #define ACL_VSTREAM_TYPE_FILE 2  // file: read / write
 
 // Bits of the flag word.
-#define ACL_VSTREAM_FLAG_ERR 0x400      // an I/O call failed
-#define ACL_VSTREAM_FLAG_EOF 0x800      // end of file / closed by peer
-#define ACL_VSTREAM_FLAG_TIMEOUT 0x1000 // a blocking read or write timed out
-#define ACL_VSTREAM_FLAG_BAD (ACL_VSTREAM_FLAG_ERR | ACL_VSTREAM_FLAG_EOF | ACL_VSTREAM_FLAG_TIMEOUT)
+#define ACL_VSTREAM_FLAG_ERR 0x400       // an I/O call failed
+#define ACL_VSTREAM_FLAG_EOF 0x800       // end of file / closed by peer
+#define ACL_VSTREAM_FLAG_TIMEOUT 0x1000  // a blocking read or write timed out
+#define ACL_VSTREAM_FLAG_BAD \
+    (ACL_VSTREAM_FLAG_ERR | ACL_VSTREAM_FLAG_EOF | ACL_VSTREAM_FLAG_TIMEOUT)
 
 // Socket modes asked of connect, listen and accept.
 #define ACL_BLOCKING 0
@@ -63,25 +64,25 @@ struct ACL_VSTREAM_CLOSE_HANDLE {
 };
 
 struct ACL_VSTREAM {
-    int fd = -1;                     // socket or file descriptor, owned
+    int fd = -1;  // socket or file descriptor, owned
     int type = ACL_VSTREAM_TYPE_SOCK;
-    unsigned oflags = 0;             // open flags, as given to acl_vstream_fdopen
-    unsigned flag = 0;               // ACL_VSTREAM_FLAG_* bits
+    unsigned oflags = 0;  // open flags, as given to acl_vstream_fdopen
+    unsigned flag = 0;    // ACL_VSTREAM_FLAG_* bits
 
-    std::vector<char> read_buf;      // size set when opened, changed by acl_vstream_set_bufsize
-    std::size_t read_pos = 0;        // first unread byte in read_buf
-    std::size_t read_cnt = 0;        // unread bytes from read_pos on
-    std::string write_buf;           // output of the buffered writes, not yet sent
+    std::vector<char> read_buf;  // size set when opened, changed by acl_vstream_set_bufsize
+    std::size_t read_pos = 0;    // first unread byte in read_buf
+    std::size_t read_cnt = 0;    // unread bytes from read_pos on
+    std::string write_buf;       // output of the buffered writes, not yet sent
 
-    int rw_timeout = 0;              // seconds; 0 = wait without limit
-    int errnum = 0;                  // errno of the last failure
-    std::string errbuf;              // text of the last failure
-    std::string addr_peer;           // "ip:port" of a socket's peer, when known
-    std::string addr_local;          // "ip:port" of a socket's own end, when known
+    int rw_timeout = 0;      // seconds; 0 = wait without limit
+    int errnum = 0;          // errno of the last failure
+    std::string errbuf;      // text of the last failure
+    std::string addr_peer;   // "ip:port" of a socket's peer, when known
+    std::string addr_local;  // "ip:port" of a socket's own end, when known
 
     std::vector<ACL_VSTREAM_CLOSE_HANDLE> close_handles;
-    int nrefer = 0;                  // users' count of holders; not used by this module
-    void* context = nullptr;         // free for the owner
+    int nrefer = 0;           // users' count of holders; not used by this module
+    void* context = nullptr;  // free for the owner
 };
 
 #define ACL_VSTREAM_SOCK(s) ((s)->fd)
@@ -92,7 +93,8 @@ struct ACL_VSTREAM {
 // Wraps an open descriptor. `buflen` below ACL_VSTREAM_BUFSIZE is raised to
 // it; `rw_timeout` below 1 is stored as 0. `type` is ACL_VSTREAM_TYPE_*.
 // Fatal on a negative descriptor.
-ACL_VSTREAM* acl_vstream_fdopen(int fd, unsigned oflags, std::size_t buflen, int rw_timeout, int type);
+ACL_VSTREAM* acl_vstream_fdopen(int fd, unsigned oflags, std::size_t buflen, int rw_timeout,
+                                int type);
 
 // Opens a file (`how`: platform FD_* bits of platform/fd_file.h, `mode`: rights
 // of a created file). Null, with errno set, when the file cannot be opened.
@@ -213,8 +215,8 @@ int acl_inet_listen(const char* addr, int backlog, int block_mode);
 
 // acl_inet_listen wrapped in a socket stream whose local address is the
 // address actually bound (so "127.0.0.1:0" reads back with its port).
-ACL_VSTREAM* acl_vstream_listen_ex(const char* addr, int backlog, int block_mode,
-                                   int bufsize, int rw_timeout);
+ACL_VSTREAM* acl_vstream_listen_ex(const char* addr, int backlog, int block_mode, int bufsize,
+                                   int rw_timeout);
 
 // Accepts one connection as a blocking socket stream with the listener's
 // buffer size and rw_timeout. The peer's ip is copied into `ipbuf` when given

@@ -34,14 +34,14 @@ struct ACL_WORKQ;  // opaque: mutex and condition, validity mark, job FIFO and c
 
 // What a worker tells the job it runs. The fields keep this order.
 struct ACL_WORKER_ATTR {
-    unsigned long id;       // the worker's thread id (the "tid" of log lines)
-    unsigned long count;    // jobs this worker has run, this one included
-    time_t start_t;         // when the worker started, wall clock seconds
-    unsigned long reserved; // unused, 0
-    time_t wait_sec;        // seconds the worker waited idle before this job
-    void* init_arg;         // argument of the thread start hook
-    void* free_arg;         // argument of the thread exit hook
-    void* job_arg;          // the job's context, as given to acl_workq_add
+    unsigned long id;        // the worker's thread id (the "tid" of log lines)
+    unsigned long count;     // jobs this worker has run, this one included
+    time_t start_t;          // when the worker started, wall clock seconds
+    unsigned long reserved;  // unused, 0
+    time_t wait_sec;         // seconds the worker waited idle before this job
+    void* init_arg;          // argument of the thread start hook
+    void* free_arg;          // argument of the thread exit hook
+    void* job_arg;           // the job's context, as given to acl_workq_add
 };
 
 // A job: its event type and the record of the worker running it.

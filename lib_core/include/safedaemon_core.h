@@ -34,8 +34,8 @@
 
 #include <string>
 
-#define SAFEDAEMON_TEXT_MAX 275        // characters of a configuration text field
-#define SAFEDAEMON_RESTART_DELAY 1     // seconds before a child is started again
+#define SAFEDAEMON_TEXT_MAX 275          // characters of a configuration text field
+#define SAFEDAEMON_RESTART_DELAY 1       // seconds before a child is started again
 #define SAFEDAEMON_CTL_ADDR "127.0.0.1"  // address stop connects to
 #define SAFEDAEMON_CTL_PORT 17777        // port stop connects to
 #define SAFEDAEMON_CTL_TIMEOUT 60        // seconds stop waits for the control peer

@@ -18,9 +18,9 @@
 
 struct ACL_VSTREAM;
 
-#define LOGGER_ADDR_MAX 255       // bytes of the server address kept
-#define LOGGER_DUMP_TIMEOUT 30    // seconds for the connect and for each read/write
-#define LOGGER_DUMP_READ_SIZE 4096 // bytes read from the file per step
+#define LOGGER_ADDR_MAX 255                  // bytes of the server address kept
+#define LOGGER_DUMP_TIMEOUT 30               // seconds for the connect and for each read/write
+#define LOGGER_DUMP_READ_SIZE 4096           // bytes read from the file per step
 #define LOGGER_DUMP_HEAD "client_dump_file"  // first word of the header line
 
 struct LOGGER_DUMP {
@@ -44,7 +44,8 @@ int logger_dump_connect(LOGGER_DUMP* dump);
 // Sends the header line and the file over the connected record. 0, or -1
 // after a log line saying why (size invalid, write error, open error). The
 // file is never changed or removed.
-int logger_dump_file(LOGGER_DUMP* dump, const char* filepath, const char* version, unsigned int uid);
+int logger_dump_file(LOGGER_DUMP* dump, const char* filepath, const char* version,
+                     unsigned int uid);
 
 // The size of the file at `filepath` from the file system, or -1 after
 // "file_size(<line>): stat filepath(<path>) error(<reason>)".

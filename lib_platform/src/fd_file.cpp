@@ -7,8 +7,7 @@
 
 namespace platform {
 
-int fd_open(const char* path, int how, int mode)
-{
+int fd_open(const char* path, int how, int mode) {
     int flags = O_CLOEXEC;
     if ((how & FD_READ) && (how & FD_WRITE))
         flags |= O_RDWR;
@@ -16,12 +15,9 @@ int fd_open(const char* path, int how, int mode)
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
-    if (how & FD_CREATE)
-        flags |= O_CREAT;
-    if (how & FD_TRUNCATE)
-        flags |= O_TRUNC;
-    if (how & FD_APPEND)
-        flags |= O_APPEND;
+    if (how & FD_CREATE) flags |= O_CREAT;
+    if (how & FD_TRUNCATE) flags |= O_TRUNC;
+    if (how & FD_APPEND) flags |= O_APPEND;
     int fd;
     do {
         fd = ::open(path, flags, static_cast<mode_t>(mode));
@@ -29,13 +25,9 @@ int fd_open(const char* path, int how, int mode)
     return fd;
 }
 
-int fd_close(int fd)
-{
-    return ::close(fd);
-}
+int fd_close(int fd) { return ::close(fd); }
 
-long fd_read(int fd, void* buf, std::size_t len)
-{
+long fd_read(int fd, void* buf, std::size_t len) {
     ssize_t n;
     do {
         n = ::read(fd, buf, len);
@@ -43,8 +35,7 @@ long fd_read(int fd, void* buf, std::size_t len)
     return static_cast<long>(n);
 }
 
-long fd_write(int fd, const void* buf, std::size_t len)
-{
+long fd_write(int fd, const void* buf, std::size_t len) {
     ssize_t n;
     do {
         n = ::write(fd, buf, len);
@@ -52,8 +43,7 @@ long fd_write(int fd, const void* buf, std::size_t len)
     return static_cast<long>(n);
 }
 
-std::int64_t fd_seek(int fd, std::int64_t offset)
-{
+std::int64_t fd_seek(int fd, std::int64_t offset) {
     return static_cast<std::int64_t>(::lseek(fd, static_cast<off_t>(offset), SEEK_SET));
 }
 

@@ -10,11 +10,9 @@
 
 namespace platform {
 
-std::FILE* file_open_append_private(const char* path)
-{
+std::FILE* file_open_append_private(const char* path) {
     int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0)
-        return nullptr;
+    if (fd < 0) return nullptr;
     std::FILE* fp = ::fdopen(fd, "ab");
     if (fp == nullptr) {
         int saved = errno;
@@ -24,25 +22,18 @@ std::FILE* file_open_append_private(const char* path)
     return fp;
 }
 
-std::int64_t file_size(const char* path)
-{
+std::int64_t file_size(const char* path) {
     struct stat st;
-    if (::stat(path, &st) != 0)
-        return -1;
+    if (::stat(path, &st) != 0) return -1;
     return static_cast<std::int64_t>(st.st_size);
 }
 
-int file_truncate(const char* path)
-{
-    return ::truncate(path, 0) == 0 ? 0 : -1;
-}
+int file_truncate(const char* path) { return ::truncate(path, 0) == 0 ? 0 : -1; }
 
-int make_folders(const char* path)
-{
+int make_folders(const char* path) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
-    if (std::filesystem::is_directory(path, ec))
-        return 0;
+    if (std::filesystem::is_directory(path, ec)) return 0;
     errno = ec ? ec.value() : ENOTDIR;
     return -1;
 }

@@ -2,8 +2,8 @@
 // Internal to lib_platform.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace platform::detail {
 

@@ -19,8 +19,7 @@ struct SavedCallbacks {
     bool own_close = false;
     bool own_timeo = false;
 
-    void save(ACL_ASTREAM* astream)
-    {
+    void save(ACL_ASTREAM* astream) {
         read_fn = astream->read_fn;
         close_fn = astream->close_fn;
         timeo_fn = astream->timeo_fn;
@@ -32,8 +31,7 @@ struct SavedCallbacks {
         own_timeo = astream->timeo_fn != timeo_fn;
     }
 
-    void restore(ACL_ASTREAM* astream) const
-    {
+    void restore(ACL_ASTREAM* astream) const {
         acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, read_fn, ACL_AIO_CTL_CLOSE_FN, close_fn,
                     ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context, ACL_AIO_CTL_END);
     }
@@ -46,17 +44,15 @@ struct ChatRead {
 
     // Takes the stream's callbacks over for the read; `end` gives them back.
     void begin(ACL_ASTREAM* astream, ACL_AIO_READ_FN read_fn, ACL_AIO_CLOSE_FN close_fn,
-               ACL_AIO_TIMEO_FN timeo_fn, void* context, int timeout)
-    {
+               ACL_AIO_TIMEO_FN timeo_fn, void* context, int timeout) {
         active = true;
         saved.save(astream);
         acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, read_fn, ACL_AIO_CTL_CLOSE_FN, close_fn,
-                    ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context,
-                    ACL_AIO_CTL_TIMEOUT, timeout < 0 ? 0 : timeout, ACL_AIO_CTL_END);
+                    ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context, ACL_AIO_CTL_TIMEOUT,
+                    timeout < 0 ? 0 : timeout, ACL_AIO_CTL_END);
     }
 
-    void end(ACL_ASTREAM* astream)
-    {
+    void end(ACL_ASTREAM* astream) {
         active = false;
         saved.restore(astream);
     }
@@ -66,11 +62,9 @@ struct ChatRead {
 // when it has one; otherwise `closed` / `timed_out` end the read for the
 // reader's user. Ctx holds its ChatRead as `read`.
 template <class Ctx, int (*closed)(ACL_ASTREAM*, Ctx*)>
-int chat_close_cb(ACL_ASTREAM* astream, void* context)
-{
+int chat_close_cb(ACL_ASTREAM* astream, void* context) {
     auto* ctx = static_cast<Ctx*>(context);
-    if (!ctx->read.active)
-        return -1;
+    if (!ctx->read.active) return -1;
     if (ctx->read.saved.own_close) {
         ctx->read.end(astream);
         return ctx->read.saved.close_fn(astream, ctx->read.saved.context);
@@ -79,11 +73,9 @@ int chat_close_cb(ACL_ASTREAM* astream, void* context)
 }
 
 template <class Ctx, int (*timed_out)(ACL_ASTREAM*, Ctx*)>
-int chat_timeo_cb(ACL_ASTREAM* astream, void* context)
-{
+int chat_timeo_cb(ACL_ASTREAM* astream, void* context) {
     auto* ctx = static_cast<Ctx*>(context);
-    if (!ctx->read.active)
-        return -1;
+    if (!ctx->read.active) return -1;
     if (ctx->read.saved.own_timeo) {
         ctx->read.end(astream);
         ctx->read.saved.timeo_fn(astream, ctx->read.saved.context);
@@ -106,45 +98,36 @@ struct HTTP_CHAT_CTX {
 
 namespace {
 
-void chat_ctx_free(HTTP_CHAT_CTX* ctx)
-{
-    delete ctx;
-}
+void chat_ctx_free(HTTP_CHAT_CTX* ctx) { delete ctx; }
 
 // Ends the read: the stream gets its own callbacks back before the user
 // hears of the end, so the user may free the header from its callback.
-int hdr_finish(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx, int status)
-{
+int hdr_finish(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx, int status) {
     ctx->read.end(astream);
     return ctx->notify(status, ctx->arg);
 }
 
-int hdr_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen)
-{
+int hdr_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen) {
     auto* ctx = static_cast<HTTP_CHAT_CTX*>(context);
     int ret = http_hdr_feed_line(ctx->hdr, data, dlen > 0 ? static_cast<size_t>(dlen) : 0);
-    if (ret != HTTP_HDR_FEED_MORE)
-        return hdr_finish(astream, ctx, ret);
+    if (ret != HTTP_HDR_FEED_MORE) return hdr_finish(astream, ctx, ret);
     acl_aio_gets_nonl(astream);
     return 0;
 }
 
-int hdr_closed(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx)
-{
+int hdr_closed(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx) {
     return hdr_finish(astream, ctx,
                       ctx->hdr->content_length > 0 ? HTTP_CHAT_ERR_IO : HTTP_CHAT_ERR_CLOSED);
 }
 
-int hdr_timed_out(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx)
-{
+int hdr_timed_out(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx) {
     return hdr_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT);
 }
 
 }  // namespace
 
 void hdr_get_async(HTTP_HDR* hdr, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify, void* arg,
-                   int timeout)
-{
+                   int timeout) {
     static const char myname[] = "hdr_get_async";
 
     if (hdr == nullptr || astream == nullptr || notify == nullptr)
@@ -168,14 +151,12 @@ void hdr_get_async(HTTP_HDR* hdr, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify, 
 }
 
 void http_hdr_req_get_async(HTTP_HDR_REQ* req, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify,
-                            void* arg, int timeout)
-{
+                            void* arg, int timeout) {
     hdr_get_async(&req->hdr, astream, notify, arg, timeout);
 }
 
 void http_hdr_res_get_async(HTTP_HDR_RES* res, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify,
-                            void* arg, int timeout)
-{
+                            void* arg, int timeout) {
     hdr_get_async(&res->hdr, astream, notify, arg, timeout);
 }
 
@@ -190,47 +171,39 @@ struct HTTP_BODY_CTX {
 
 namespace {
 
-void body_ctx_free(HTTP_BODY_CTX* ctx)
-{
-    delete ctx;
-}
+void body_ctx_free(HTTP_BODY_CTX* ctx) { delete ctx; }
 
-int body_finish(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx, int status, int dlen)
-{
+int body_finish(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx, int status, int dlen) {
     ctx->read.end(astream);
     return ctx->notify(status, nullptr, dlen, ctx->arg);
 }
 
-int body_total(const HTTP_BODY* body)
-{
+int body_total(const HTTP_BODY* body) {
     return static_cast<int>(std::min<int64_t>(body->total, INT32_MAX));
 }
 
 // Starts the read of the next unit the body needs, or ends the body.
-int body_next(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx)
-{
+int body_next(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx) {
     int64_t max = 0;
     switch (http_body_want(ctx->body, &max)) {
-    case HTTP_BODY_WANT_LINE:
-        acl_aio_gets(astream);
-        return 0;
-    case HTTP_BODY_WANT_DATA:
-        acl_aio_readn(astream, static_cast<int>(std::min<int64_t>(max, HTTP_BODY_PIECE_MAX)));
-        return 0;
-    case HTTP_BODY_WANT_ANY:
-        acl_aio_read(astream);
-        return 0;
-    case HTTP_BODY_WANT_NONE:
-        break;
+        case HTTP_BODY_WANT_LINE:
+            acl_aio_gets(astream);
+            return 0;
+        case HTTP_BODY_WANT_DATA:
+            acl_aio_readn(astream, static_cast<int>(std::min<int64_t>(max, HTTP_BODY_PIECE_MAX)));
+            return 0;
+        case HTTP_BODY_WANT_ANY:
+            acl_aio_read(astream);
+            return 0;
+        case HTTP_BODY_WANT_NONE:
+            break;
     }
     return body_finish(astream, ctx, HTTP_CHAT_OK, body_total(ctx->body));
 }
 
-int body_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen)
-{
+int body_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen) {
     auto* ctx = static_cast<HTTP_BODY_CTX*>(context);
-    if (dlen <= 0)
-        return 0;  // nothing delivered: the close that follows ends the read
+    if (dlen <= 0) return 0;  // nothing delivered: the close that follows ends the read
     int status = http_body_feed(ctx->body, data, static_cast<size_t>(dlen));
     if (status >= HTTP_CHAT_ERR_MIN) {
         body_finish(astream, ctx, status, 0);
@@ -243,21 +216,18 @@ int body_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen)
     return body_next(astream, ctx);
 }
 
-int body_closed(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx)
-{
+int body_closed(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx) {
     int status = http_body_closed(ctx->body);
     return body_finish(astream, ctx, status, status == HTTP_CHAT_OK ? body_total(ctx->body) : 0);
 }
 
-int body_timed_out(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx)
-{
+int body_timed_out(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx) {
     return body_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT, 0);
 }
 
 void body_get_async(HTTP_BODY* body, HTTP_BODY_CTX** ctx_slot,
                     void (**ctx_free_slot)(HTTP_BODY_CTX*), ACL_ASTREAM* astream,
-                    HTTP_BODY_NOTIFY notify, void* arg, int timeout)
-{
+                    HTTP_BODY_NOTIFY notify, void* arg, int timeout) {
     static const char myname[] = "body_get_async";
 
     if (*ctx_slot == nullptr) {
@@ -275,15 +245,13 @@ void body_get_async(HTTP_BODY* body, HTTP_BODY_CTX** ctx_slot,
     ctx->arg = arg;
     ctx->read.begin(astream, body_read_cb, chat_close_cb<HTTP_BODY_CTX, body_closed>,
                     chat_timeo_cb<HTTP_BODY_CTX, body_timed_out>, ctx, timeout);
-    if (body_next(astream, ctx) < 0)
-        acl_aio_iocp_close(astream);
+    if (body_next(astream, ctx) < 0) acl_aio_iocp_close(astream);
 }
 
 }  // namespace
 
-int http_req_body_get_async(HTTP_REQ* req, ACL_ASTREAM* astream, HTTP_BODY_NOTIFY notify,
-                            void* arg, int timeout)
-{
+int http_req_body_get_async(HTTP_REQ* req, ACL_ASTREAM* astream, HTTP_BODY_NOTIFY notify, void* arg,
+                            int timeout) {
     static const char myname[] = "http_req_body_get_async";
 
     if (req == nullptr || astream == nullptr || notify == nullptr)
@@ -301,8 +269,7 @@ int http_req_body_get_async(HTTP_REQ* req, ACL_ASTREAM* astream, HTTP_BODY_NOTIF
 }
 
 void http_res_body_get_async(HTTP_RES* res, ACL_ASTREAM* astream, HTTP_BODY_NOTIFY notify,
-                             void* arg, int timeout)
-{
+                             void* arg, int timeout) {
     if (res == nullptr || astream == nullptr || notify == nullptr)
         acl_msg_fatal("%s, %s(%d): input invalid", __FILE_NAME__, "http_res_body_get_async",
                       __LINE__);

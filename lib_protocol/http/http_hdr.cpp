@@ -10,23 +10,18 @@ using http_text::iequals;
 
 namespace {
 
-bool is_entry_sep(char c)
-{
-    return c == ' ' || c == '\t' || c == ':';
-}
+bool is_entry_sep(char c) { return c == ' ' || c == '\t' || c == ':'; }
 
 // Fields the common walk recognises. Only the last four change the header;
 // the rest are counted, so that the walk ends early on ordinary headers.
 const char* const counted_fields[] = {
-    "Accept-Ranges", "Age", "Cache-Control", "Content-Encoding", "Content-Type",
-    "Date", "ETag", "Last-Modified", "Server",
+    "Accept-Ranges", "Age",  "Cache-Control", "Content-Encoding", "Content-Type",
+    "Date",          "ETag", "Last-Modified", "Server",
 };
 
-bool is_counted_field(const std::string& name)
-{
+bool is_counted_field(const std::string& name) {
     for (const char* field : counted_fields) {
-        if (iequals(name, field))
-            return true;
+        if (iequals(name, field)) return true;
     }
     return false;
 }
@@ -35,23 +30,19 @@ bool is_counted_field(const std::string& name)
 
 // Entries ------------------------------------------------------------------
 
-HTTP_HDR_ENTRY* http_hdr_entry_new2(const char* line, size_t len)
-{
+HTTP_HDR_ENTRY* http_hdr_entry_new2(const char* line, size_t len) {
     static const char myname[] = "http_hdr_entry_new";
 
     size_t name_end = 0;
-    while (name_end < len && !is_entry_sep(line[name_end]))
-        name_end++;
+    while (name_end < len && !is_entry_sep(line[name_end])) name_end++;
     if (name_end == 0) {
         acl_msg_error("%s, %s(%d): invalid data=%s", __FILE_NAME__, myname, __LINE__,
                       std::string(line, len).c_str());
         return nullptr;
     }
     size_t value_begin = name_end;
-    while (value_begin < len && is_entry_sep(line[value_begin]))
-        value_begin++;
-    if (value_begin == len)
-        return nullptr;
+    while (value_begin < len && is_entry_sep(line[value_begin])) value_begin++;
+    if (value_begin == len) return nullptr;
 
     auto* entry = new HTTP_HDR_ENTRY;
     entry->name.assign(line, name_end);
@@ -59,15 +50,13 @@ HTTP_HDR_ENTRY* http_hdr_entry_new2(const char* line, size_t len)
     return entry;
 }
 
-HTTP_HDR_ENTRY* http_hdr_entry_new(const char* line)
-{
+HTTP_HDR_ENTRY* http_hdr_entry_new(const char* line) {
     if (line == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_entry_new", __LINE__);
     return http_hdr_entry_new2(line, std::strlen(line));
 }
 
-HTTP_HDR_ENTRY* http_hdr_entry_build(const char* name, const char* value)
-{
+HTTP_HDR_ENTRY* http_hdr_entry_build(const char* name, const char* value) {
     if (name == nullptr || value == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_entry_build", __LINE__);
     auto* entry = new HTTP_HDR_ENTRY;
@@ -76,37 +65,29 @@ HTTP_HDR_ENTRY* http_hdr_entry_build(const char* name, const char* value)
     return entry;
 }
 
-void http_hdr_entry_free(HTTP_HDR_ENTRY* entry)
-{
-    delete entry;
-}
+void http_hdr_entry_free(HTTP_HDR_ENTRY* entry) { delete entry; }
 
-void http_hdr_append_entry(HTTP_HDR* hdr, HTTP_HDR_ENTRY* entry)
-{
+void http_hdr_append_entry(HTTP_HDR* hdr, HTTP_HDR_ENTRY* entry) {
     if (hdr == nullptr || entry == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_append_entry", __LINE__);
     hdr->entries.emplace_back(entry);
 }
 
-HTTP_HDR_ENTRY* http_hdr_entry(const HTTP_HDR* hdr, const char* name)
-{
+HTTP_HDR_ENTRY* http_hdr_entry(const HTTP_HDR* hdr, const char* name) {
     if (hdr == nullptr || name == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_entry", __LINE__);
     for (const auto& entry : hdr->entries) {
-        if (iequals(entry->name, name))
-            return entry.get();
+        if (iequals(entry->name, name)) return entry.get();
     }
     return nullptr;
 }
 
-const char* http_hdr_entry_value(const HTTP_HDR* hdr, const char* name)
-{
+const char* http_hdr_entry_value(const HTTP_HDR* hdr, const char* name) {
     const HTTP_HDR_ENTRY* entry = http_hdr_entry(hdr, name);
     return entry != nullptr ? entry->value.c_str() : nullptr;
 }
 
-int http_hdr_entry_replace(HTTP_HDR* hdr, const char* name, const char* value, int force)
-{
+int http_hdr_entry_replace(HTTP_HDR* hdr, const char* name, const char* value, int force) {
     if (value == nullptr)
         acl_msg_fatal("%s, %s(%d): value null", __FILE_NAME__, "http_hdr_entry_replace", __LINE__);
     HTTP_HDR_ENTRY* entry = http_hdr_entry(hdr, name);
@@ -114,61 +95,50 @@ int http_hdr_entry_replace(HTTP_HDR* hdr, const char* name, const char* value, i
         entry->value = value;
         return 0;
     }
-    if (!force)
-        return -1;
+    if (!force) return -1;
     http_hdr_append_entry(hdr, http_hdr_entry_build(name, value));
     return 0;
 }
 
-int http_hdr_entry_off(HTTP_HDR* hdr, const char* name)
-{
+int http_hdr_entry_off(HTTP_HDR* hdr, const char* name) {
     HTTP_HDR_ENTRY* entry = http_hdr_entry(hdr, name);
-    if (entry == nullptr)
-        return -1;
+    if (entry == nullptr) return -1;
     // Names found by a lookup are never empty: an empty name matches only an
     // empty query, and then there is nothing to overwrite.
-    if (!entry->name.empty())
-        entry->name[0] = '_';
+    if (!entry->name.empty()) entry->name[0] = '_';
     return 0;
 }
 
-void http_hdr_put_str(HTTP_HDR* hdr, const char* name, const char* value)
-{
+void http_hdr_put_str(HTTP_HDR* hdr, const char* name, const char* value) {
     http_hdr_append_entry(hdr, http_hdr_entry_build(name, value));
 }
 
 // Reading ------------------------------------------------------------------
 
-int http_hdr_feed_line(HTTP_HDR* hdr, const char* line, size_t len)
-{
+int http_hdr_feed_line(HTTP_HDR* hdr, const char* line, size_t len) {
     static const char myname[] = "http_hdr_feed_line";
 
-    while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n'))
-        len--;
+    while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n')) len--;
     hdr->cur_lines++;
     if (hdr->max_lines > 0 && hdr->cur_lines > hdr->max_lines) {
         acl_msg_error("%s(%d): cur_lines(%d) > max_lines(%d)", myname, __LINE__, hdr->cur_lines,
                       hdr->max_lines);
         return HTTP_CHAT_ERR_TOO_MANY_LINES;
     }
-    if (len == 0)
-        return hdr->valid_lines > 0 ? HTTP_CHAT_OK : HTTP_HDR_FEED_MORE;
+    if (len == 0) return hdr->valid_lines > 0 ? HTTP_CHAT_OK : HTTP_HDR_FEED_MORE;
 
     hdr->valid_lines++;
     HTTP_HDR_ENTRY* entry = http_hdr_entry_new2(line, len);
-    if (entry != nullptr)
-        http_hdr_append_entry(hdr, entry);
+    if (entry != nullptr) http_hdr_append_entry(hdr, entry);
     return HTTP_HDR_FEED_MORE;
 }
 
 // Parsing ------------------------------------------------------------------
 
-int http_hdr_parse(HTTP_HDR* hdr)
-{
+int http_hdr_parse(HTTP_HDR* hdr) {
     static const char myname[] = "http_hdr_parse";
 
-    if (hdr == nullptr)
-        acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
+    if (hdr == nullptr) acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
 
     // A header may be parsed again after it was edited: start from scratch.
     hdr->keep_alive = 0;
@@ -181,8 +151,7 @@ int http_hdr_parse(HTTP_HDR* hdr)
         if (is_counted_field(name)) {
             // counted only
         } else if (iequals(name, "Connection") || iequals(name, "Proxy-Connection")) {
-            if (iequals(entry->value, "keep-alive"))
-                hdr->keep_alive = 1;
+            if (iequals(entry->value, "keep-alive")) hdr->keep_alive = 1;
         } else if (iequals(name, "Content-Length")) {
             int64_t length = 0;
             if (!http_text::parse_int64(entry->value, &length) || length < 0) {
@@ -191,45 +160,38 @@ int http_hdr_parse(HTTP_HDR* hdr)
             }
             hdr->content_length = length;
         } else if (iequals(name, "Transfer-Encoding")) {
-            if (iequals(entry->value, "chunked"))
-                hdr->chunked = 1;
+            if (iequals(entry->value, "chunked")) hdr->chunked = 1;
         } else {
             continue;
         }
-        if (++recognised >= HTTP_HDR_PARSE_FIELDS)
-            break;
+        if (++recognised >= HTTP_HDR_PARSE_FIELDS) break;
     }
     return 0;
 }
 
-int http_hdr_parse_version(HTTP_HDR* hdr, const char* text)
-{
+int http_hdr_parse_version(HTTP_HDR* hdr, const char* text) {
     static const char myname[] = "http_hdr_parse_version";
 
     if (hdr == nullptr || text == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
     std::string s(text);
-    if (!http_text::istarts_with(s, "HTTP/"))
-        return -1;
+    if (!http_text::istarts_with(s, "HTTP/")) return -1;
 
     // "major.minor", each a decimal number that fits 32 bits.
     unsigned parts[2] = {0, 0};
     size_t i = 5;
     for (int p = 0; p < 2; p++) {
         if (p == 1) {
-            if (i >= s.size() || s[i] != '.')
-                return -1;
+            if (i >= s.size() || s[i] != '.') return -1;
             i++;
         }
         size_t digits = 0;
         uint64_t value = 0;
         for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++, digits++) {
             value = value * 10 + static_cast<uint64_t>(s[i] - '0');
-            if (value > UINT32_MAX)
-                return -1;
+            if (value > UINT32_MAX) return -1;
         }
-        if (digits == 0)
-            return -1;
+        if (digits == 0) return -1;
         parts[p] = static_cast<unsigned>(value);
     }
     std::strcpy(hdr->proto, "HTTP");
@@ -240,8 +202,7 @@ int http_hdr_parse_version(HTTP_HDR* hdr, const char* text)
 
 // Output -------------------------------------------------------------------
 
-void http_hdr_build(const HTTP_HDR* hdr, std::string& buf)
-{
+void http_hdr_build(const HTTP_HDR* hdr, std::string& buf) {
     if (hdr == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_build", __LINE__);
     for (size_t i = 0; i < hdr->entries.size(); i++) {
@@ -254,12 +215,10 @@ void http_hdr_build(const HTTP_HDR* hdr, std::string& buf)
     buf += "\r\n";
 }
 
-void http_hdr_print(const HTTP_HDR* hdr, const char* msg)
-{
+void http_hdr_print(const HTTP_HDR* hdr, const char* msg) {
     static const char myname[] = "http_hdr_print";
 
-    if (hdr == nullptr)
-        acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
+    if (hdr == nullptr) acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
     if (hdr->entries.empty()) {
         acl_msg_info("%s, %s(%d): array empty", __FILE_NAME__, myname, __LINE__);
         return;
@@ -272,8 +231,7 @@ void http_hdr_print(const HTTP_HDR* hdr, const char* msg)
     acl_msg_info("--------------- end -----------------");
 }
 
-void http_hdr_fprint(std::FILE* fp, const HTTP_HDR* hdr, const char* msg)
-{
+void http_hdr_fprint(std::FILE* fp, const HTTP_HDR* hdr, const char* msg) {
     static const char myname[] = "http_hdr_fprint";
 
     if (fp == nullptr || hdr == nullptr)
@@ -293,8 +251,7 @@ void http_hdr_fprint(std::FILE* fp, const HTTP_HDR* hdr, const char* msg)
 
 // Lifetime -----------------------------------------------------------------
 
-void http_hdr_clone(const HTTP_HDR* src, HTTP_HDR* dst)
-{
+void http_hdr_clone(const HTTP_HDR* src, HTTP_HDR* dst) {
     if (src == nullptr || dst == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_clone", __LINE__);
     std::memcpy(dst->proto, src->proto, sizeof(dst->proto));
@@ -309,13 +266,11 @@ void http_hdr_clone(const HTTP_HDR* src, HTTP_HDR* dst)
     dst->entries.clear();
     dst->entries.reserve(src->entries.size() > HTTP_HDR_ENTRIES_INIT ? src->entries.size()
                                                                      : HTTP_HDR_ENTRIES_INIT);
-    for (const auto& entry : src->entries)
-        dst->entries.emplace_back(new HTTP_HDR_ENTRY(*entry));
+    for (const auto& entry : src->entries) dst->entries.emplace_back(new HTTP_HDR_ENTRY(*entry));
     // A reader's state belongs to the stream it reads; the clone starts without.
 }
 
-void http_hdr_reset(HTTP_HDR* hdr)
-{
+void http_hdr_reset(HTTP_HDR* hdr) {
     hdr->proto[0] = '\0';
     hdr->version_major = 0;
     hdr->version_minor = 0;
@@ -328,10 +283,8 @@ void http_hdr_reset(HTTP_HDR* hdr)
     // The reader state is kept: a reset header may be read again at once.
 }
 
-void http_hdr_free_members(HTTP_HDR* hdr)
-{
+void http_hdr_free_members(HTTP_HDR* hdr) {
     hdr->entries.clear();
-    if (hdr->chat_ctx != nullptr && hdr->chat_free != nullptr)
-        hdr->chat_free(hdr->chat_ctx);
+    if (hdr->chat_ctx != nullptr && hdr->chat_free != nullptr) hdr->chat_free(hdr->chat_ctx);
     hdr->chat_ctx = nullptr;
 }

@@ -17,34 +17,27 @@ namespace {
 
 // Splits `s` at any byte of `seps`. Empty pieces are dropped unless
 // `keep_empty` is set.
-std::vector<std::string> split(const std::string& s, const char* seps, bool keep_empty)
-{
+std::vector<std::string> split(const std::string& s, const char* seps, bool keep_empty) {
     std::vector<std::string> pieces;
     size_t begin = 0;
     for (;;) {
         size_t end = s.find_first_of(seps, begin);
         size_t stop = end == std::string::npos ? s.size() : end;
-        if (keep_empty || stop > begin)
-            pieces.emplace_back(s, begin, stop - begin);
-        if (end == std::string::npos)
-            break;
+        if (keep_empty || stop > begin) pieces.emplace_back(s, begin, stop - begin);
+        if (end == std::string::npos) break;
         begin = end + 1;
     }
     return pieces;
 }
 
 // Length of the scheme prefix ("http://" or "https://", any case), or 0.
-size_t scheme_length(const std::string& url)
-{
-    if (istarts_with(url, "http://"))
-        return 7;
-    if (istarts_with(url, "https://"))
-        return 8;
+size_t scheme_length(const std::string& url) {
+    if (istarts_with(url, "http://")) return 7;
+    if (istarts_with(url, "https://")) return 8;
     return 0;
 }
 
-void clear_request_fields(HTTP_HDR_REQ* req)
-{
+void clear_request_fields(HTTP_HDR_REQ* req) {
     req->port = 80;
     req->method[0] = '\0';
     req->host[0] = '\0';
@@ -54,8 +47,7 @@ void clear_request_fields(HTTP_HDR_REQ* req)
     req->params.clear();
 }
 
-void parse_params(HTTP_HDR_REQ* req, const std::string& query)
-{
+void parse_params(HTTP_HDR_REQ* req, const std::string& query) {
     for (const std::string& item : split(query, "&", false)) {
         std::vector<std::string> parts = split(item, "=", false);
         if (parts.size() == 2)
@@ -63,8 +55,7 @@ void parse_params(HTTP_HDR_REQ* req, const std::string& query)
     }
 }
 
-void parse_url(HTTP_HDR_REQ* req, const std::string& url)
-{
+void parse_url(HTTP_HDR_REQ* req, const std::string& url) {
     size_t slash = url.find('/', scheme_length(url));
     if (slash == std::string::npos) {
         req->url_part.assign(1, '/');
@@ -85,8 +76,7 @@ void parse_url(HTTP_HDR_REQ* req, const std::string& url)
     }
 }
 
-HTTP_HDR_REQ* alloc_req(const char* myname)
-{
+HTTP_HDR_REQ* alloc_req(const char* myname) {
     auto* req = new (std::nothrow) HTTP_HDR_REQ;
     if (req == nullptr)
         acl_msg_fatal("%s, %s(%d): can't calloc, error=%s", __FILE_NAME__, myname, __LINE__,
@@ -99,12 +89,10 @@ HTTP_HDR_REQ* alloc_req(const char* myname)
 
 }  // namespace
 
-std::string http_hdr_req_path_normal(const std::string& path)
-{
+std::string http_hdr_req_path_normal(const std::string& path) {
     std::vector<std::string> kept;
     for (std::string& piece : split(path, "/", false)) {
-        if (piece != "." && piece != "..")
-            kept.push_back(std::move(piece));
+        if (piece != "." && piece != "..") kept.push_back(std::move(piece));
     }
     std::string out;
     if (kept.size() == 1) {
@@ -115,18 +103,13 @@ std::string http_hdr_req_path_normal(const std::string& path)
             out += piece;
         }
     }
-    if (!path.empty() && path.back() == '/')
-        out += '/';
+    if (!path.empty() && path.back() == '/') out += '/';
     return out;
 }
 
-HTTP_HDR_REQ* http_hdr_req_new(void)
-{
-    return alloc_req("http_hdr_req_new");
-}
+HTTP_HDR_REQ* http_hdr_req_new(void) { return alloc_req("http_hdr_req_new"); }
 
-HTTP_HDR_REQ* http_hdr_req_clone(const HTTP_HDR_REQ* src)
-{
+HTTP_HDR_REQ* http_hdr_req_clone(const HTTP_HDR_REQ* src) {
     if (src == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_req_clone", __LINE__);
     HTTP_HDR_REQ* req = alloc_req("http_hdr_req_clone");
@@ -143,16 +126,13 @@ HTTP_HDR_REQ* http_hdr_req_clone(const HTTP_HDR_REQ* src)
     return req;
 }
 
-void http_hdr_req_free(HTTP_HDR_REQ* req)
-{
-    if (req == nullptr)
-        return;
+void http_hdr_req_free(HTTP_HDR_REQ* req) {
+    if (req == nullptr) return;
     http_hdr_free_members(&req->hdr);
     delete req;
 }
 
-void http_hdr_req_reset(HTTP_HDR_REQ* req)
-{
+void http_hdr_req_reset(HTTP_HDR_REQ* req) {
     if (req == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_req_reset", __LINE__);
     http_hdr_reset(&req->hdr);
@@ -161,12 +141,10 @@ void http_hdr_req_reset(HTTP_HDR_REQ* req)
     req->cookies.clear();
 }
 
-int http_hdr_req_line_parse(HTTP_HDR_REQ* req)
-{
+int http_hdr_req_line_parse(HTTP_HDR_REQ* req) {
     static const char myname[] = "http_hdr_req_line_parse";
 
-    if (req == nullptr)
-        acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
+    if (req == nullptr) acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
     clear_request_fields(req);
 
     if (req->hdr.entries.empty()) {
@@ -183,8 +161,8 @@ int http_hdr_req_line_parse(HTTP_HDR_REQ* req)
         return -1;
     }
     const bool is_connect = iequals(line.name, "CONNECT");
-    if (!is_connect && !iequals(line.name, "GET") && !iequals(line.name, "POST")
-        && !iequals(line.name, "HEAD")) {
+    if (!is_connect && !iequals(line.name, "GET") && !iequals(line.name, "POST") &&
+        !iequals(line.name, "HEAD")) {
         acl_msg_error("%s, %s(%d): invalid http method=%s", __FILE_NAME__, myname, __LINE__,
                       line.name.c_str());
         return -1;
@@ -214,15 +192,13 @@ int http_hdr_req_line_parse(HTTP_HDR_REQ* req)
     req->port = 80;
     if (const char* colon = std::strchr(req->host, ':'))
         req->port = http_text::parse_int_prefix(colon + 1);
-    if (istarts_with(url, "https://"))
-        req->port = 443;
+    if (istarts_with(url, "https://")) req->port = 443;
     if (is_connect) {
         size_t colon = url.find(':');
         if (colon != std::string::npos)
             req->port = http_text::parse_int_prefix(url.c_str() + colon + 1);
     }
-    if (req->port < 1)
-        req->port = 80;
+    if (req->port < 1) req->port = 80;
 
     parse_url(req, url);
 
@@ -234,30 +210,25 @@ int http_hdr_req_line_parse(HTTP_HDR_REQ* req)
     return 0;
 }
 
-int http_hdr_req_cookies_parse(HTTP_HDR_REQ* req)
-{
+int http_hdr_req_cookies_parse(HTTP_HDR_REQ* req) {
     if (req == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_req_cookies_parse",
                       __LINE__);
     req->cookies.clear();
     const char* value = http_hdr_entry_value(&req->hdr, "Cookie");
-    if (value == nullptr)
-        return 0;
+    if (value == nullptr) return 0;
 
     auto cut_at_blank = [](const std::string& s) { return s.substr(0, s.find_first_of(" \t")); };
     for (const std::string& item : split(value, ";", false)) {
-        if (item.find('=') == std::string::npos)
-            continue;
+        if (item.find('=') == std::string::npos) continue;
         // Empty pieces are kept so that values such as "abc==" survive whole.
         std::vector<std::string> parts = split(item, "=", true);
         size_t skip = parts[0].find_first_not_of(" \t");
         std::string name = skip == std::string::npos ? "" : cut_at_blank(parts[0].substr(skip));
-        if (name.empty())
-            continue;
+        if (name.empty()) continue;
         std::string joined;
         for (size_t i = 1; i < parts.size(); i++) {
-            if (i > 1)
-                joined += '=';
+            if (i > 1) joined += '=';
             joined += cut_at_blank(parts[i]);
         }
         req->cookies.emplace(std::move(name), std::move(joined));  // keeps the first occurrence
@@ -265,33 +236,26 @@ int http_hdr_req_cookies_parse(HTTP_HDR_REQ* req)
     return 0;
 }
 
-int http_hdr_req_parse_all(HTTP_HDR_REQ* req)
-{
-    if (http_hdr_req_line_parse(req) < 0)
-        return -1;
-    if (http_hdr_req_cookies_parse(req) < 0)
-        return -1;
+int http_hdr_req_parse_all(HTTP_HDR_REQ* req) {
+    if (http_hdr_req_line_parse(req) < 0) return -1;
+    if (http_hdr_req_cookies_parse(req) < 0) return -1;
     return http_hdr_parse(&req->hdr);
 }
 
-const char* http_hdr_req_param(const HTTP_HDR_REQ* req, const char* name)
-{
+const char* http_hdr_req_param(const HTTP_HDR_REQ* req, const char* name) {
     auto it = req->params.find(name);
     return it == req->params.end() ? nullptr : it->second.c_str();
 }
 
-const char* http_hdr_req_cookie_get(const HTTP_HDR_REQ* req, const char* name)
-{
+const char* http_hdr_req_cookie_get(const HTTP_HDR_REQ* req, const char* name) {
     auto it = req->cookies.find(name);
     return it == req->cookies.end() ? nullptr : it->second.c_str();
 }
 
-void http_hdr_build_request(const HTTP_HDR_REQ* req, std::string& buf)
-{
+void http_hdr_build_request(const HTTP_HDR_REQ* req, std::string& buf) {
     static const char myname[] = "http_hdr_build_request";
 
-    if (req == nullptr)
-        acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
+    if (req == nullptr) acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
     const auto& entries = req->hdr.entries;
     if (entries.empty()) {
         acl_msg_error("%s, %s(%d): array empty", __FILE_NAME__, myname, __LINE__);
@@ -311,8 +275,7 @@ void http_hdr_build_request(const HTTP_HDR_REQ* req, std::string& buf)
     buf += "\r\n";
 }
 
-HTTP_HDR_REQ* http_hdr_req_redirect(const HTTP_HDR_REQ* req, const char* url)
-{
+HTTP_HDR_REQ* http_hdr_req_redirect(const HTTP_HDR_REQ* req, const char* url) {
     static const char myname[] = "http_hdr_req_redirect";
 
     if (req == nullptr || url == nullptr)
@@ -331,14 +294,13 @@ HTTP_HDR_REQ* http_hdr_req_redirect(const HTTP_HDR_REQ* req, const char* url)
     }
 
     HTTP_HDR_REQ* out = alloc_req(myname);
-    std::string line = new_url + " HTTP/" + std::to_string(req->hdr.version_major) + "."
-                       + std::to_string(req->hdr.version_minor);
+    std::string line = new_url + " HTTP/" + std::to_string(req->hdr.version_major) + "." +
+                       std::to_string(req->hdr.version_minor);
     http_hdr_put_str(&out->hdr, "GET", line.c_str());
     for (size_t i = 1; i < req->hdr.entries.size(); i++) {
         const HTTP_HDR_ENTRY& entry = *req->hdr.entries[i];
         auto* copy = new HTTP_HDR_ENTRY(entry);
-        if (!new_host.empty() && iequals(copy->name, "host"))
-            copy->value = new_host;
+        if (!new_host.empty() && iequals(copy->name, "host")) copy->value = new_host;
         http_hdr_append_entry(&out->hdr, copy);
     }
     if (http_hdr_req_parse_all(out) < 0) {

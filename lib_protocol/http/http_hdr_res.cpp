@@ -10,8 +10,7 @@
 
 namespace {
 
-HTTP_HDR_RES* alloc_res(const char* myname)
-{
+HTTP_HDR_RES* alloc_res(const char* myname) {
     auto* res = new (std::nothrow) HTTP_HDR_RES;
     if (res == nullptr)
         acl_msg_fatal("%s, %s(%d): can't calloc, error=%s", __FILE_NAME__, myname, __LINE__,
@@ -23,13 +22,9 @@ HTTP_HDR_RES* alloc_res(const char* myname)
 
 }  // namespace
 
-HTTP_HDR_RES* http_hdr_res_new(void)
-{
-    return alloc_res("http_hdr_res_new");
-}
+HTTP_HDR_RES* http_hdr_res_new(void) { return alloc_res("http_hdr_res_new"); }
 
-HTTP_HDR_RES* http_hdr_res_clone(const HTTP_HDR_RES* src)
-{
+HTTP_HDR_RES* http_hdr_res_clone(const HTTP_HDR_RES* src) {
     if (src == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_res_clone", __LINE__);
     HTTP_HDR_RES* res = alloc_res("http_hdr_res_clone");
@@ -41,16 +36,13 @@ HTTP_HDR_RES* http_hdr_res_clone(const HTTP_HDR_RES* src)
     return res;
 }
 
-void http_hdr_res_free(HTTP_HDR_RES* res)
-{
-    if (res == nullptr)
-        return;
+void http_hdr_res_free(HTTP_HDR_RES* res) {
+    if (res == nullptr) return;
     http_hdr_free_members(&res->hdr);
     delete res;
 }
 
-void http_hdr_res_reset(HTTP_HDR_RES* res)
-{
+void http_hdr_res_reset(HTTP_HDR_RES* res) {
     if (res == nullptr)
         acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_res_reset", __LINE__);
     http_hdr_reset(&res->hdr);
@@ -59,12 +51,10 @@ void http_hdr_res_reset(HTTP_HDR_RES* res)
     res->url.clear();
 }
 
-int http_hdr_res_parse(HTTP_HDR_RES* res)
-{
+int http_hdr_res_parse(HTTP_HDR_RES* res) {
     static const char myname[] = "http_hdr_res_parse";
 
-    if (res == nullptr)
-        acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
+    if (res == nullptr) acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, myname, __LINE__);
     res->reply_status = 0;
     if (res->hdr.entries.empty()) {
         acl_msg_error("%s, %s(%d): null array", __FILE_NAME__, myname, __LINE__);
@@ -81,8 +71,7 @@ int http_hdr_res_parse(HTTP_HDR_RES* res)
     }
     size_t end = line.value.find_first_of(" \t", begin);
     std::string code = line.value.substr(begin, end == std::string::npos ? end : end - begin);
-    if (code.size() > HTTP_HDR_STATUS_TEXT_MAX)
-        code.resize(HTTP_HDR_STATUS_TEXT_MAX);
+    if (code.size() > HTTP_HDR_STATUS_TEXT_MAX) code.resize(HTTP_HDR_STATUS_TEXT_MAX);
     int status = http_text::parse_int_prefix(code.c_str());
     if (status < 100 || status > 599) {
         acl_msg_error("%s: status(%d) invalid", myname, status);

@@ -7,8 +7,7 @@
 
 #include "acl_msg.h"
 
-HTTP_REQ* http_req_new(HTTP_HDR_REQ* hdr_req)
-{
+HTTP_REQ* http_req_new(HTTP_HDR_REQ* hdr_req) {
     static const char myname[] = "http_req_new";
 
     if (hdr_req == nullptr)
@@ -22,12 +21,9 @@ HTTP_REQ* http_req_new(HTTP_HDR_REQ* hdr_req)
     return req;
 }
 
-void http_req_free(HTTP_REQ* req)
-{
-    if (req == nullptr)
-        return;
-    if (req->ctx != nullptr && req->ctx_free != nullptr)
-        req->ctx_free(req->ctx);
+void http_req_free(HTTP_REQ* req) {
+    if (req == nullptr) return;
+    if (req->ctx != nullptr && req->ctx_free != nullptr) req->ctx_free(req->ctx);
     http_body_free(req->body);
     delete req;
 }

@@ -7,8 +7,7 @@
 
 #include "acl_msg.h"
 
-HTTP_RES* http_res_new(HTTP_HDR_RES* hdr_res)
-{
+HTTP_RES* http_res_new(HTTP_HDR_RES* hdr_res) {
     static const char myname[] = "http_res_new";
 
     if (hdr_res == nullptr)
@@ -22,12 +21,9 @@ HTTP_RES* http_res_new(HTTP_HDR_RES* hdr_res)
     return res;
 }
 
-void http_res_free(HTTP_RES* res)
-{
-    if (res == nullptr)
-        return;
-    if (res->ctx != nullptr && res->ctx_free != nullptr)
-        res->ctx_free(res->ctx);
+void http_res_free(HTTP_RES* res) {
+    if (res == nullptr) return;
+    if (res->ctx != nullptr && res->ctx_free != nullptr) res->ctx_free(res->ctx);
     http_body_free(res->body);
     delete res;
 }

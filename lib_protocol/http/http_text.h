@@ -8,34 +8,24 @@
 
 namespace http_text {
 
-inline char lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-inline bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // ASCII case-insensitive equality; locale plays no part.
-inline bool iequals(const std::string& a, const char* b)
-{
+inline bool iequals(const std::string& a, const char* b) {
     size_t i = 0;
     for (; i < a.size(); i++) {
-        if (b[i] == '\0' || lower(a[i]) != lower(b[i]))
-            return false;
+        if (b[i] == '\0' || lower(a[i]) != lower(b[i])) return false;
     }
     return b[i] == '\0';
 }
 
 // Whether `s` begins with `prefix`, ignoring ASCII case.
-inline bool istarts_with(const std::string& s, const char* prefix)
-{
+inline bool istarts_with(const std::string& s, const char* prefix) {
     size_t i = 0;
     for (; prefix[i] != '\0'; i++) {
-        if (i >= s.size() || lower(s[i]) != lower(prefix[i]))
-            return false;
+        if (i >= s.size() || lower(s[i]) != lower(prefix[i])) return false;
     }
     return true;
 }
@@ -43,11 +33,9 @@ inline bool istarts_with(const std::string& s, const char* prefix)
 // Copies at most `size` - 1 bytes of `src` (up to its first NUL) into `dst`
 // and terminates it: longer texts are cut, never overflowed.
 template <size_t N>
-void copy_cut(char (&dst)[N], const std::string& src)
-{
+void copy_cut(char (&dst)[N], const std::string& src) {
     size_t n = 0;
-    while (n < src.size() && n + 1 < N && src[n] != '\0')
-        n++;
+    while (n < src.size() && n + 1 < N && src[n] != '\0') n++;
     src.copy(dst, n);
     dst[n] = '\0';
 }

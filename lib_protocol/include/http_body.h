@@ -24,7 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#define HTTP_BODY_PIECE_MAX 8192   // most bytes delivered by one asynchronous read
+#define HTTP_BODY_PIECE_MAX 8192  // most bytes delivered by one asynchronous read
 
 // Where a body is in its framing.
 enum HTTP_BODY_STATE {
@@ -41,17 +41,17 @@ enum HTTP_BODY_STATE {
 
 // What a body needs next.
 enum HTTP_BODY_WANT {
-    HTTP_BODY_WANT_NONE = 0,   // body complete
-    HTTP_BODY_WANT_LINE,       // one line, end-of-line included
-    HTTP_BODY_WANT_DATA,       // at most `max` bytes (at least one)
-    HTTP_BODY_WANT_ANY,        // whatever arrives, until the peer closes
+    HTTP_BODY_WANT_NONE = 0,  // body complete
+    HTTP_BODY_WANT_LINE,      // one line, end-of-line included
+    HTTP_BODY_WANT_DATA,      // at most `max` bytes (at least one)
+    HTTP_BODY_WANT_ANY,       // whatever arrives, until the peer closes
 };
 
 struct HTTP_BODY {
     int state = HTTP_BODY_UNSTARTED;  // an HTTP_BODY_STATE
-    int64_t left = 0;           // bytes still due of the body or of the current chunk
-    int64_t total = 0;          // bytes delivered, framing included
-    int64_t data_total = 0;     // body bytes without framing
+    int64_t left = 0;                 // bytes still due of the body or of the current chunk
+    int64_t total = 0;                // bytes delivered, framing included
+    int64_t data_total = 0;           // body bytes without framing
 };
 
 // A body state with nothing to read yet. Allocation failure is fatal.

@@ -50,8 +50,8 @@ void http_hdr_res_get_async(HTTP_HDR_RES* res, ACL_ASTREAM* astream, HTTP_HDR_NO
 // Reads the request body: chunked, or of its positive content length. A
 // request without either has no body: the warning "%s: content_length(%d)" is
 // logged, -1 returned and the callback never called. Otherwise 0.
-int http_req_body_get_async(HTTP_REQ* req, ACL_ASTREAM* astream, HTTP_BODY_NOTIFY notify,
-                            void* arg, int timeout);
+int http_req_body_get_async(HTTP_REQ* req, ACL_ASTREAM* astream, HTTP_BODY_NOTIFY notify, void* arg,
+                            int timeout);
 
 // Reads the response body: chunked, of its positive content length, or else
 // until the peer closes.

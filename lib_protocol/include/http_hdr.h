@@ -22,10 +22,10 @@
 
 #include "http_status.h"
 
-#define HTTP_HDR_PROTO_MAX 32       // bytes of the protocol text, NUL included
-#define HTTP_HDR_MAX_LINES 1024     // lines read for one header before status 105
-#define HTTP_HDR_ENTRIES_INIT 50    // initial room of the entry array
-#define HTTP_HDR_PARSE_FIELDS 12    // recognised fields after which the common walk stops
+#define HTTP_HDR_PROTO_MAX 32     // bytes of the protocol text, NUL included
+#define HTTP_HDR_MAX_LINES 1024   // lines read for one header before status 105
+#define HTTP_HDR_ENTRIES_INIT 50  // initial room of the entry array
+#define HTTP_HDR_PARSE_FIELDS 12  // recognised fields after which the common walk stops
 
 // One header line split into name and value; both are owned copies.
 struct HTTP_HDR_ENTRY {
@@ -39,12 +39,12 @@ struct HTTP_HDR {
     char proto[HTTP_HDR_PROTO_MAX] = "";  // "HTTP" once the version has been parsed
     unsigned version_major = 0;
     unsigned version_minor = 0;
-    int keep_alive = 0;                   // Connection/Proxy-Connection is "keep-alive"
-    int64_t content_length = -1;          // -1: no Content-Length
-    int chunked = 0;                      // Transfer-Encoding is "chunked"
-    int max_lines = HTTP_HDR_MAX_LINES;   // 0 or less: no limit
-    int cur_lines = 0;                    // lines read so far, empty ones included
-    int valid_lines = 0;                  // non-empty lines read so far
+    int keep_alive = 0;                  // Connection/Proxy-Connection is "keep-alive"
+    int64_t content_length = -1;         // -1: no Content-Length
+    int chunked = 0;                     // Transfer-Encoding is "chunked"
+    int max_lines = HTTP_HDR_MAX_LINES;  // 0 or less: no limit
+    int cur_lines = 0;                   // lines read so far, empty ones included
+    int valid_lines = 0;                 // non-empty lines read so far
     std::vector<std::unique_ptr<HTTP_HDR_ENTRY>> entries;
 
     // Reader state of the asynchronous header reader; owned, internal, kept
@@ -92,7 +92,7 @@ void http_hdr_put_str(HTTP_HDR* hdr, const char* name, const char* value);
 // Reading (shared by the blocking and the asynchronous readers) --------------
 
 // Line results of http_hdr_feed_line besides the status codes of http_status.h.
-#define HTTP_HDR_FEED_MORE (-1)     // the header goes on
+#define HTTP_HDR_FEED_MORE (-1)  // the header goes on
 
 // Takes one line read from the peer, without its end-of-line: counts it,
 // enforces the line limit and stores non-empty lines as entries. Returns

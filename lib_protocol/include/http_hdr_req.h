@@ -15,20 +15,20 @@
 
 #include "http_hdr.h"
 
-#define HTTP_HDR_METHOD_MAX 32      // bytes of the method, NUL included
-#define HTTP_HDR_HOST_MAX 512       // bytes of the host, NUL included
+#define HTTP_HDR_METHOD_MAX 32          // bytes of the method, NUL included
+#define HTTP_HDR_HOST_MAX 512           // bytes of the host, NUL included
 #define HTTP_HDR_REDIRECT_HOST_MAX 256  // bytes of a host taken from a redirect URL, NUL included
-#define HTTP_HDR_TABLE_BUCKETS 30   // initial buckets of the parameter and cookie tables
+#define HTTP_HDR_TABLE_BUCKETS 30       // initial buckets of the parameter and cookie tables
 
 struct HTTP_HDR_REQ {
     HTTP_HDR hdr;
     int port = 80;
     char method[HTTP_HDR_METHOD_MAX] = "";
     char host[HTTP_HDR_HOST_MAX] = "";
-    std::string url_part;     // path and query from the first "/" of the URL
-    std::string url_path;     // the normalised path
-    std::string url_params;   // query text after "?"
-    std::string file_path;    // free for the user; carried and copied only
+    std::string url_part;    // path and query from the first "/" of the URL
+    std::string url_path;    // the normalised path
+    std::string url_params;  // query text after "?"
+    std::string file_path;   // free for the user; carried and copied only
     std::unordered_map<std::string, std::string> params;   // first occurrence of a name wins
     std::unordered_map<std::string, std::string> cookies;  // first occurrence of a name wins
 };

@@ -9,8 +9,7 @@
 #include "platform/self.h"
 #include "service_registry.h"
 
-SERVICE_CONF& service_conf()
-{
+SERVICE_CONF& service_conf() {
     static SERVICE_CONF* conf = new SERVICE_CONF;  // lives as long as the process
     return *conf;
 }
@@ -20,8 +19,7 @@ namespace {
 // A string key of tarvoproxy.ini. An empty read is reported with the file's
 // path and the system's reason, and the default is used.
 std::string read_ini_string(const SERVICE_CONF& conf, const char* section, const char* key,
-                            const char* def, std::size_t max)
-{
+                            const char* def, std::size_t max) {
     std::string buf(max + 1, '\0');
     std::size_t n = platform::profile_read_string(section, key, "", buf.data(), buf.size(),
                                                   conf.config_path.c_str());
@@ -34,39 +32,32 @@ std::string read_ini_string(const SERVICE_CONF& conf, const char* section, const
     return buf;
 }
 
-int read_ini_int(const SERVICE_CONF& conf, const char* section, const char* key, int def)
-{
+int read_ini_int(const SERVICE_CONF& conf, const char* section, const char* key, int def) {
     return platform::profile_read_int(section, key, def, conf.config_path.c_str());
 }
 
-std::string with_slashes(std::string path)
-{
+std::string with_slashes(std::string path) {
     for (char& c : path) {
-        if (c == '\\')
-            c = '/';
+        if (c == '\\') c = '/';
     }
     return path;
 }
 
 }  // namespace
 
-std::string service_cache_folder(const std::string& program_folder, const std::string& value)
-{
+std::string service_cache_folder(const std::string& program_folder, const std::string& value) {
     std::string path = with_slashes(value);
     if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':')
         path.erase(0, 2);  // "C:/videos" names the absolute folder "/videos"
-    if (path.empty() || path[0] != '/')
-        path = program_folder + path;
-    if (path.back() != '/')
-        path += '/';
+    if (path.empty() || path[0] != '/') path = program_folder + path;
+    if (path.back() != '/') path += '/';
     return path;
 }
 
-int _read_config(SERVICE_CONF* conf)
-{
+int _read_config(SERVICE_CONF* conf) {
     conf->debug_level = read_ini_string(*conf, "debug", "debug_level", "", SERVICE_STRING_MAX);
-    conf->listen_ip = read_ini_string(*conf, "proxy", "listen_ip", SERVICE_DEFAULT_LISTEN_IP,
-                                      SERVICE_STRING_MAX);
+    conf->listen_ip =
+        read_ini_string(*conf, "proxy", "listen_ip", SERVICE_DEFAULT_LISTEN_IP, SERVICE_STRING_MAX);
     conf->listen_port = read_ini_int(*conf, "proxy", "listen_port", SERVICE_DEFAULT_LISTEN_PORT);
     conf->http_max_threads =
         read_ini_int(*conf, "proxy", "http_max_threads", SERVICE_DEFAULT_HTTP_MAX_THREADS);

@@ -13,9 +13,9 @@
 struct ACL_WORKQ;
 struct AIO_PROXY;
 
-#define SERVICE_STRING_MAX 255         // bytes kept of each string setting
-#define SERVICE_MB (1048576ULL)        // bytes in one MiB of MaxSpace
-#define SERVICE_DEFAULT_MAX_SPACE 1000 // MaxSpace in MiB when the registry has none
+#define SERVICE_STRING_MAX 255          // bytes kept of each string setting
+#define SERVICE_MB (1048576ULL)         // bytes in one MiB of MaxSpace
+#define SERVICE_DEFAULT_MAX_SPACE 1000  // MaxSpace in MiB when the registry has none
 
 // Built-in endpoints of this build: the session and logging servers of the
 // deployment run on the same machine unless tarvoproxy.ini names others.
@@ -33,21 +33,21 @@ struct SERVICE_CONF {
     std::string log_path;        // the service log
 
     // tarvoproxy.ini
-    std::string debug_level;     // [debug] debug_level
-    std::string listen_ip;       // [proxy] listen_ip
+    std::string debug_level;  // [debug] debug_level
+    std::string listen_ip;    // [proxy] listen_ip
     int listen_port = SERVICE_DEFAULT_LISTEN_PORT;
     int http_max_threads = SERVICE_DEFAULT_HTTP_MAX_THREADS;
-    std::string session_ip;      // [server] session_ip
+    std::string session_ip;  // [server] session_ip
     int session_port = SERVICE_DEFAULT_SESSION_PORT;
-    std::string logsvr_ip;       // [server] logsvr_ip
+    std::string logsvr_ip;  // [server] logsvr_ip
     int logsvr_port = SERVICE_DEFAULT_LOGSVR_PORT;
-    int use_p2p = 0;             // [p2p] use_p2p
-    int cap_title = 0;           // [p2p] cap_title
+    int use_p2p = 0;    // [p2p] use_p2p
+    int cap_title = 0;  // [p2p] cap_title
 
     // Registry
-    std::string cache_path;                // absolute, ends with "/"
-    std::uint64_t max_space = 0;           // cache limit in bytes
-    std::uint64_t space_left = 0;          // seed of the space-left figure
+    std::string cache_path;        // absolute, ends with "/"
+    std::uint64_t max_space = 0;   // cache limit in bytes
+    std::uint64_t space_left = 0;  // seed of the space-left figure
     std::atomic<std::uint32_t> client_id{0};
 
     // Crash hand-off: the uploader and its arguments.

@@ -11,8 +11,7 @@ constexpr int kWorkerIdle = 60;      // seconds an idle worker waits before it e
 
 }  // namespace
 
-void service_init(SERVICE_CONF& conf)
-{
+void service_init(SERVICE_CONF& conf) {
     conf.workq = acl_workq_create(kWorkerThreads, kWorkerIdle, 0, 0);
     if (conf.workq == nullptr)
         acl_msg_fatal("%s(%d): create worker queue error", __func__, __LINE__);
@@ -21,8 +20,7 @@ void service_init(SERVICE_CONF& conf)
     acl_debug_init(conf.debug_level.c_str());
 
     std::string cache_path = conf.cache_path;
-    if (!cache_path.empty() && cache_path.back() == '/')
-        cache_path.pop_back();
+    if (!cache_path.empty() && cache_path.back() == '/') cache_path.pop_back();
     acl_msg_info("%s(%d): cache_path=%s", __func__, __LINE__, cache_path.c_str());
 
     std::string addr = conf.listen_ip + ":" + std::to_string(conf.listen_port);
@@ -33,8 +31,7 @@ void service_init(SERVICE_CONF& conf)
                  static_cast<unsigned>(conf.client_id.load()));
 }
 
-void service_start(SERVICE_CONF& conf)
-{
+void service_start(SERVICE_CONF& conf) {
     if (aio_proxy_start(conf.proxy) != 0)
         acl_msg_fatal("%s(%d): start proxy thread error", __func__, __LINE__);
 }

@@ -18,10 +18,8 @@ namespace {
 
 constexpr std::int64_t kLogLimit = 5242880;  // a larger log is emptied at start
 
-void open_log(SERVICE_CONF& conf)
-{
-    if (conf.program_folder.empty())
-        return;  // lines go to the console
+void open_log(SERVICE_CONF& conf) {
+    if (conf.program_folder.empty()) return;  // lines go to the console
     conf.log_path = conf.program_folder + "/tarvoproxy.log";
     if (platform::file_size(conf.log_path.c_str()) > kLogLimit)
         platform::file_truncate(conf.log_path.c_str());
@@ -30,8 +28,7 @@ void open_log(SERVICE_CONF& conf)
 
 }  // namespace
 
-int main()
-{
+int main() {
     SERVICE_CONF& conf = service_conf();
     platform::raise_open_file_limit();  // one descriptor per browser and server connection
 
@@ -49,6 +46,5 @@ int main()
     service_init(conf);
     service_start(conf);
 
-    for (;;)
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }

@@ -11,8 +11,7 @@ using platform::RegType;
 using platform::RegValue;
 
 int registry_read_string(RegRoot root, const char* key, const char* name, char* buf,
-                         std::size_t size)
-{
+                         std::size_t size) {
     RegKey hkey;
     if (RegKey::open(root, key, hkey) != 0) {
         acl_msg_error("%s(%d): RegOpenKeyEx error.", __func__, __LINE__);
@@ -32,8 +31,7 @@ int registry_read_string(RegRoot root, const char* key, const char* name, char* 
     return 0;
 }
 
-int registry_read_int(RegRoot root, const char* key, const char* name, std::uint32_t* value)
-{
+int registry_read_int(RegRoot root, const char* key, const char* name, std::uint32_t* value) {
     RegKey hkey;
     if (RegKey::open(root, key, hkey) != 0) {
         acl_msg_error("%s(%d): RegOpenKeyEx '%s' error. %s", __func__, __LINE__, key,
@@ -56,8 +54,7 @@ namespace {
 // vocabulary has it. A writer creates the key when it is missing: on a machine
 // where nothing made the key yet, the client id and the space figure would
 // otherwise never be kept.
-int write_value(RegRoot root, const char* key, const char* name, const RegValue& value)
-{
+int write_value(RegRoot root, const char* key, const char* name, const RegValue& value) {
     static const char* const func = "registry_write_int";
     RegKey hkey;
     if (RegKey::create(root, key, hkey) != 0) {
@@ -77,16 +74,14 @@ int write_value(RegRoot root, const char* key, const char* name, const RegValue&
 
 }  // namespace
 
-int registry_write_int(RegRoot root, const char* key, const char* name, std::uint32_t value)
-{
+int registry_write_int(RegRoot root, const char* key, const char* name, std::uint32_t value) {
     RegValue v;
     v.type = RegType::dword;
     v.dword = value;
     return write_value(root, key, name, v);
 }
 
-int registry_write_string(RegRoot root, const char* key, const char* name, const char* text)
-{
+int registry_write_string(RegRoot root, const char* key, const char* name, const char* text) {
     RegValue v;
     v.type = RegType::string;
     v.text = text;

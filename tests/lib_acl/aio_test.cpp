@@ -19,10 +19,8 @@ struct Fixture : ::testing::Test {
     ~Fixture() override { acl_aio_free(aio); }
 
     // Runs passes until `done` holds, at most `passes` of them.
-    bool run_until(const std::function<bool()>& done, int passes = 100)
-    {
-        for (int i = 0; i < passes && !done(); i++)
-            acl_aio_loop(aio);
+    bool run_until(const std::function<bool()>& done, int passes = 100) {
+        for (int i = 0; i < passes && !done(); i++) acl_aio_loop(aio);
         return done();
     }
 };
@@ -38,23 +36,19 @@ struct Seen {
     int (*reader)(ACL_ASTREAM*) = acl_aio_gets;
 };
 
-int on_read(ACL_ASTREAM* a, void* ctx, char* data, int dlen)
-{
+int on_read(ACL_ASTREAM* a, void* ctx, char* data, int dlen) {
     auto* seen = static_cast<Seen*>(ctx);
     seen->reads.emplace_back(data, static_cast<size_t>(dlen));
-    if (seen->again)
-        seen->reader(a);
+    if (seen->again) seen->reader(a);
     return 0;
 }
 
-int on_write(ACL_ASTREAM*, void* ctx)
-{
+int on_write(ACL_ASTREAM*, void* ctx) {
     static_cast<Seen*>(ctx)->writes++;
     return 0;
 }
 
-int on_timeout(ACL_ASTREAM*, void* ctx)
-{
+int on_timeout(ACL_ASTREAM*, void* ctx) {
     auto* seen = static_cast<Seen*>(ctx);
     seen->timeouts++;
     int r = seen->timeout_result;
@@ -62,8 +56,7 @@ int on_timeout(ACL_ASTREAM*, void* ctx)
     return r;
 }
 
-int on_close(ACL_ASTREAM*, void* ctx)
-{
+int on_close(ACL_ASTREAM*, void* ctx) {
     static_cast<Seen*>(ctx)->closes++;
     return 0;
 }
@@ -72,32 +65,28 @@ int on_close(ACL_ASTREAM*, void* ctx)
 struct Pair {
     ACL_ASTREAM* astream = nullptr;
     int peer = -1;
-    Pair(ACL_AIO* aio, Seen* seen)
-    {
+    Pair(ACL_AIO* aio, Seen* seen) {
         int fds[2];
-        if (platform::sock_pair(fds) != 0)
-            return;
+        if (platform::sock_pair(fds) != 0) return;
         astream = acl_aio_open(aio, acl_vstream_fdopen(fds[0], 0, 0, 0, ACL_VSTREAM_TYPE_SOCK));
         peer = fds[1];
         acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, on_read, ACL_AIO_CTL_WRITE_FN, on_write,
                     ACL_AIO_CTL_TIMEO_FN, on_timeout, ACL_AIO_CTL_CLOSE_FN, on_close,
                     ACL_AIO_CTL_CTX, seen, ACL_AIO_CTL_END);
     }
-    ~Pair()
-    {
-        if (peer >= 0)
-            platform::sock_close(peer);
+    ~Pair() {
+        if (peer >= 0) platform::sock_close(peer);
     }
-    void send(const std::string& s) const { ASSERT_EQ(platform::sock_send(peer, s.data(), s.size()), static_cast<long>(s.size())); }
+    void send(const std::string& s) const {
+        ASSERT_EQ(platform::sock_send(peer, s.data(), s.size()), static_cast<long>(s.size()));
+    }
     // Whatever the peer can read now (non-blocking).
-    std::string drain() const
-    {
+    std::string drain() const {
         std::string out;
         char buf[65536];
         while (platform::fd_wait(peer, platform::WAIT_READ, 0) > 0) {
             long n = platform::sock_recv(peer, buf, sizeof(buf));
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             out.append(buf, static_cast<size_t>(n));
         }
         return out;
@@ -106,13 +95,11 @@ struct Pair {
 
 using AioRead = Fixture;
 
-TEST_F(AioRead, BufferedLinesBeyondTheNestingLimitCompleteInTheNextPass)
-{
+TEST_F(AioRead, BufferedLinesBeyondTheNestingLimitCompleteInTheNextPass) {
     Seen seen;
     Pair p(aio, &seen);
     std::string all;
-    for (int i = 0; i < 12; i++)
-        all += "line" + std::to_string(i) + "\n";
+    for (int i = 0; i < 12; i++) all += "line" + std::to_string(i) + "\n";
     p.send(all);
 
     // The first read takes all 12 lines into the buffer and completes nine
@@ -131,8 +118,7 @@ TEST_F(AioRead, BufferedLinesBeyondTheNestingLimitCompleteInTheNextPass)
     EXPECT_TRUE(run_until([&] { return seen.closes == 1; }));
 }
 
-TEST_F(AioRead, HalfLineBeforeCloseIsDeliveredThenCloseRunsOnce)
-{
+TEST_F(AioRead, HalfLineBeforeCloseIsDeliveredThenCloseRunsOnce) {
     struct Case {
         const char* name;
         int (*reader)(ACL_ASTREAM*);
@@ -160,8 +146,7 @@ TEST_F(AioRead, HalfLineBeforeCloseIsDeliveredThenCloseRunsOnce)
     }
 }
 
-TEST_F(AioRead, ReadnWaitsForTheWholeCountAcrossPasses)
-{
+TEST_F(AioRead, ReadnWaitsForTheWholeCountAcrossPasses) {
     Seen seen;
     seen.again = false;
     Pair p(aio, &seen);
@@ -181,24 +166,20 @@ TEST_F(AioRead, ReadnWaitsForTheWholeCountAcrossPasses)
 
 // Sends `total` bytes of 'x' to the peer end of `p` from a thread, so the
 // loop can read while the socket buffer stays small.
-std::thread feed(int fd, size_t total)
-{
+std::thread feed(int fd, size_t total) {
     return std::thread([fd, total] {
         std::string chunk(65536, 'x');
         for (size_t sent = 0; sent < total;) {
             size_t n = std::min(chunk.size(), total - sent);
-            if (platform::fd_wait(fd, platform::WAIT_WRITE, 5000) <= 0)
-                return;
+            if (platform::fd_wait(fd, platform::WAIT_WRITE, 5000) <= 0) return;
             long k = platform::sock_send(fd, chunk.data(), n);
-            if (k <= 0)
-                return;
+            if (k <= 0) return;
             sent += static_cast<size_t>(k);
         }
     });
 }
 
-TEST_F(AioRead, OverlongLineClosesButALargeCountIsRead)
-{
+TEST_F(AioRead, OverlongLineClosesButALargeCountIsRead) {
     Seen seen;
     seen.again = false;
     Pair lines(aio, &seen);
@@ -225,16 +206,13 @@ TEST_F(AioRead, OverlongLineClosesButALargeCountIsRead)
 using AioWrite = Fixture;
 
 // Fills the astream's socket until a write has to be queued.
-void fill_until_queued(ACL_ASTREAM* a)
-{
+void fill_until_queued(ACL_ASTREAM* a) {
     platform::sock_set_buffers(acl_aio_vstream(a)->fd, 4096, 4096);
     std::string chunk(65536, 'q');
-    while (a->write_queue.empty())
-        acl_aio_writen(a, chunk.data(), static_cast<int>(chunk.size()));
+    while (a->write_queue.empty()) acl_aio_writen(a, chunk.data(), static_cast<int>(chunk.size()));
 }
 
-TEST_F(AioWrite, SmallWriteBehindAQueueNeverGoesDirectlyAndOrderHolds)
-{
+TEST_F(AioWrite, SmallWriteBehindAQueueNeverGoesDirectlyAndOrderHolds) {
     Seen seen;
     Pair p(aio, &seen);
     fill_until_queued(p.astream);
@@ -246,10 +224,12 @@ TEST_F(AioWrite, SmallWriteBehindAQueueNeverGoesDirectlyAndOrderHolds)
     EXPECT_GE(p.astream->write_queue.size(), 2u);
     EXPECT_EQ(seen.writes, 0);
 
-    EXPECT_TRUE(run_until([&] {
-        got += p.drain();
-        return seen.writes > 0;
-    }, 500));
+    EXPECT_TRUE(run_until(
+        [&] {
+            got += p.drain();
+            return seen.writes > 0;
+        },
+        500));
     got += p.drain();
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got.back(), 'Z');
@@ -259,8 +239,7 @@ TEST_F(AioWrite, SmallWriteBehindAQueueNeverGoesDirectlyAndOrderHolds)
     EXPECT_EQ(acl_aio_iocp_close(p.astream), 1);
 }
 
-TEST_F(AioWrite, CloseWithQueuedOutputSendsItFirst)
-{
+TEST_F(AioWrite, CloseWithQueuedOutputSendsItFirst) {
     Seen seen;
     Pair p(aio, &seen);
     fill_until_queued(p.astream);
@@ -269,10 +248,12 @@ TEST_F(AioWrite, CloseWithQueuedOutputSendsItFirst)
     EXPECT_EQ(seen.closes, 0);
 
     std::string got;
-    EXPECT_TRUE(run_until([&] {
-        got += p.drain();
-        return seen.closes > 0;
-    }, 2000));
+    EXPECT_TRUE(run_until(
+        [&] {
+            got += p.drain();
+            return seen.closes > 0;
+        },
+        2000));
     got += p.drain();
     EXPECT_GE(got.size(), total);
     EXPECT_EQ(got.find_first_not_of('q'), std::string::npos);
@@ -280,8 +261,7 @@ TEST_F(AioWrite, CloseWithQueuedOutputSendsItFirst)
     EXPECT_EQ(seen.closes, 1);
 }
 
-TEST_F(AioWrite, DirectWriteRunsTheWriteCallbackAtOnce)
-{
+TEST_F(AioWrite, DirectWriteRunsTheWriteCallbackAtOnce) {
     Seen seen;
     Pair p(aio, &seen);
     EXPECT_EQ(acl_aio_writen(p.astream, "hello", 5), 0);
@@ -293,8 +273,7 @@ TEST_F(AioWrite, DirectWriteRunsTheWriteCallbackAtOnce)
 
 using AioLifecycle = Fixture;
 
-TEST_F(AioLifecycle, TimeoutCallbackZeroRearmsMinusOneCloses)
-{
+TEST_F(AioLifecycle, TimeoutCallbackZeroRearmsMinusOneCloses) {
     Seen seen;
     seen.timeout_result = 0;
     Pair p(aio, &seen);
@@ -307,8 +286,7 @@ TEST_F(AioLifecycle, TimeoutCallbackZeroRearmsMinusOneCloses)
     EXPECT_EQ(seen.timeouts, 2);
 }
 
-TEST_F(AioLifecycle, NullCallbackRestoresTheDefault)
-{
+TEST_F(AioLifecycle, NullCallbackRestoresTheDefault) {
     Seen seen;
     seen.timeout_result = 0;  // the custom callback would keep the stream
     Pair p(aio, &seen);
@@ -329,13 +307,12 @@ TEST_F(AioLifecycle, NullCallbackRestoresTheDefault)
     EXPECT_EQ(acl_aio_iocp_close(q.astream), 1);
 }
 
-TEST_F(AioLifecycle, DetachedStreamKeepsItsSocketAfterClose)
-{
+TEST_F(AioLifecycle, DetachedStreamKeepsItsSocketAfterClose) {
     Seen seen;
     Pair p(aio, &seen);
     acl_aio_gets(p.astream);  // registered: detaching must take it out of the loop
     ACL_VSTREAM* vs = acl_aio_vstream(p.astream);
-    acl_aio_ctl(p.astream, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*) nullptr, ACL_AIO_CTL_END);
+    acl_aio_ctl(p.astream, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*)nullptr, ACL_AIO_CTL_END);
     EXPECT_EQ(acl_aio_vstream(p.astream), nullptr);
     EXPECT_EQ(acl_aio_iocp_close(p.astream), 1);
     EXPECT_EQ(seen.closes, 1);
@@ -349,8 +326,7 @@ TEST_F(AioLifecycle, DetachedStreamKeepsItsSocketAfterClose)
 
 // A read callback that closes from inside: the stream survives until the
 // callback has returned, then the close callback runs once.
-int close_inside(ACL_ASTREAM* a, void* ctx, char*, int)
-{
+int close_inside(ACL_ASTREAM* a, void* ctx, char*, int) {
     auto* seen = static_cast<Seen*>(ctx);
     EXPECT_EQ(acl_aio_iocp_close(a), 0);
     EXPECT_EQ(seen->closes, 0);
@@ -358,8 +334,7 @@ int close_inside(ACL_ASTREAM* a, void* ctx, char*, int)
     return 0;
 }
 
-TEST_F(AioLifecycle, CloseInsideACallbackWaitsForItsReturn)
-{
+TEST_F(AioLifecycle, CloseInsideACallbackWaitsForItsReturn) {
     Seen seen;
     Pair p(aio, &seen);
     acl_aio_ctl(p.astream, ACL_AIO_CTL_READ_FN, close_inside, ACL_AIO_CTL_END);
@@ -369,21 +344,23 @@ TEST_F(AioLifecycle, CloseInsideACallbackWaitsForItsReturn)
     EXPECT_EQ(p.drain(), "bye");
 }
 
-TEST_F(AioLifecycle, NegativeReadResultClosesAfterTheQueuedReply)
-{
+TEST_F(AioLifecycle, NegativeReadResultClosesAfterTheQueuedReply) {
     Seen seen;
     Pair p(aio, &seen);
     fill_until_queued(p.astream);
-    acl_aio_ctl(p.astream, ACL_AIO_CTL_READ_FN,
-                +[](ACL_ASTREAM*, void*, char*, int) { return -1; }, ACL_AIO_CTL_END);
+    acl_aio_ctl(
+        p.astream, ACL_AIO_CTL_READ_FN, +[](ACL_ASTREAM*, void*, char*, int) { return -1; },
+        ACL_AIO_CTL_END);
     p.send("q\n");
     EXPECT_EQ(acl_aio_gets(p.astream), -1);
     EXPECT_EQ(seen.closes, 0);  // output still queued
     std::string got;
-    EXPECT_TRUE(run_until([&] {
-        got += p.drain();
-        return seen.closes == 1;
-    }, 2000));
+    EXPECT_TRUE(run_until(
+        [&] {
+            got += p.drain();
+            return seen.closes == 1;
+        },
+        2000));
 }
 
 using AioNet = Fixture;
@@ -393,15 +370,13 @@ struct Server {
     int accept_result = 0;
 };
 
-int echo_read(ACL_ASTREAM* a, void*, char* data, int dlen)
-{
+int echo_read(ACL_ASTREAM* a, void*, char* data, int dlen) {
     acl_aio_writen(a, data, dlen);
     acl_aio_gets(a);
     return 0;
 }
 
-int on_accept(ACL_ASTREAM* client, void* ctx)
-{
+int on_accept(ACL_ASTREAM* client, void* ctx) {
     auto* server = static_cast<Server*>(ctx);
     server->clients.push_back(client);
     acl_aio_ctl(client, ACL_AIO_CTL_READ_FN, echo_read, ACL_AIO_CTL_END);
@@ -415,28 +390,24 @@ struct Client {
     std::string reply;
 };
 
-int client_connected(ACL_ASTREAM* a, void* ctx)
-{
+int client_connected(ACL_ASTREAM* a, void* ctx) {
     static_cast<Client*>(ctx)->connected = true;
     acl_aio_writen(a, "ping\n", 5);
     acl_aio_gets(a);
     return 0;
 }
 
-int client_read(ACL_ASTREAM*, void* ctx, char* data, int dlen)
-{
+int client_read(ACL_ASTREAM*, void* ctx, char* data, int dlen) {
     static_cast<Client*>(ctx)->reply.assign(data, static_cast<size_t>(dlen));
     return -1;  // done: close
 }
 
-int client_closed(ACL_ASTREAM*, void* ctx)
-{
+int client_closed(ACL_ASTREAM*, void* ctx) {
     static_cast<Client*>(ctx)->closed = true;
     return 0;
 }
 
-ACL_ASTREAM* connect_client(ACL_AIO* aio, const std::string& addr, Client* c)
-{
+ACL_ASTREAM* connect_client(ACL_AIO* aio, const std::string& addr, Client* c) {
     ACL_ASTREAM* a = acl_aio_connect(aio, addr.c_str(), 5);
     if (a != nullptr)
         acl_aio_ctl(a, ACL_AIO_CTL_CONNECT_FN, client_connected, ACL_AIO_CTL_READ_FN, client_read,
@@ -444,14 +415,14 @@ ACL_ASTREAM* connect_client(ACL_AIO* aio, const std::string& addr, Client* c)
     return a;
 }
 
-TEST_F(AioNet, ConnectAcceptEcho)
-{
+TEST_F(AioNet, ConnectAcceptEcho) {
     ACL_VSTREAM* ls = acl_vstream_listen_ex("127.0.0.1:0", 64, ACL_NON_BLOCKING, 0, 0);
     ASSERT_NE(ls, nullptr);
     std::string addr = ls->addr_local;
     Server server;
     ACL_ASTREAM* listener = acl_aio_open(aio, ls);
-    acl_aio_ctl(listener, ACL_AIO_CTL_ACCEPT_FN, on_accept, ACL_AIO_CTL_CTX, &server, ACL_AIO_CTL_END);
+    acl_aio_ctl(listener, ACL_AIO_CTL_ACCEPT_FN, on_accept, ACL_AIO_CTL_CTX, &server,
+                ACL_AIO_CTL_END);
     acl_aio_accept(listener);
 
     Client c1, c2;
@@ -468,15 +439,15 @@ TEST_F(AioNet, ConnectAcceptEcho)
     EXPECT_TRUE(run_until([&] { return acl_event_nstreams(acl_aio_event(aio)) == 0; }));
 }
 
-TEST_F(AioNet, NegativeAcceptResultClosesClientAndListener)
-{
+TEST_F(AioNet, NegativeAcceptResultClosesClientAndListener) {
     ACL_VSTREAM* ls = acl_vstream_listen_ex("127.0.0.1:0", 64, ACL_NON_BLOCKING, 0, 0);
     ASSERT_NE(ls, nullptr);
     std::string addr = ls->addr_local;
     Server server;
     server.accept_result = -1;
     ACL_ASTREAM* listener = acl_aio_open(aio, ls);
-    acl_aio_ctl(listener, ACL_AIO_CTL_ACCEPT_FN, on_accept, ACL_AIO_CTL_CTX, &server, ACL_AIO_CTL_END);
+    acl_aio_ctl(listener, ACL_AIO_CTL_ACCEPT_FN, on_accept, ACL_AIO_CTL_CTX, &server,
+                ACL_AIO_CTL_END);
     acl_aio_accept(listener);
     Client c;
     connect_client(aio, addr, &c);
@@ -485,8 +456,7 @@ TEST_F(AioNet, NegativeAcceptResultClosesClientAndListener)
     EXPECT_TRUE(run_until([&] { return acl_event_nstreams(acl_aio_event(aio)) == 0; }));
 }
 
-TEST_F(AioNet, RefusedConnectEndsInTheCloseCallback)
-{
+TEST_F(AioNet, RefusedConnectEndsInTheCloseCallback) {
     std::string addr;
     {
         ACL_VSTREAM* ls = acl_vstream_listen_ex("127.0.0.1:0", 1, ACL_BLOCKING, 0, 0);

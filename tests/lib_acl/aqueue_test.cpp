@@ -13,8 +13,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-TEST(Aqueue, TimedPopOnAnEmptyQueueReturnsNullAfterTheWaitWithTimeoutCode)
-{
+TEST(Aqueue, TimedPopOnAnEmptyQueueReturnsNullAfterTheWaitWithTimeoutCode) {
     ACL_AQUEUE* q = acl_aqueue_new();
     auto start = Clock::now();
     EXPECT_EQ(acl_aqueue_pop(q, 0, 500000), nullptr);
@@ -25,14 +24,12 @@ TEST(Aqueue, TimedPopOnAnEmptyQueueReturnsNullAfterTheWaitWithTimeoutCode)
     acl_aqueue_free(q, nullptr);
 }
 
-TEST(Aqueue, ItemsComeOutInOrderAndASuccessfulPopClearsTheCode)
-{
+TEST(Aqueue, ItemsComeOutInOrderAndASuccessfulPopClearsTheCode) {
     ACL_AQUEUE* q = acl_aqueue_new();
     int items[3] = {};
     EXPECT_EQ(acl_aqueue_pop(q, 0, 10), nullptr);
     EXPECT_EQ(acl_aqueue_last_error(q), ACL_AQUEUE_ERR_TIMEOUT);
-    for (int& item : items)
-        ASSERT_EQ(acl_aqueue_push(q, &item), 0);
+    for (int& item : items) ASSERT_EQ(acl_aqueue_push(q, &item), 0);
     EXPECT_EQ(acl_aqueue_qlen(q), 3);
     EXPECT_EQ(acl_aqueue_pop(q, 1, 0), &items[0]);
     EXPECT_EQ(acl_aqueue_last_error(q), ACL_AQUEUE_OK);
@@ -42,8 +39,7 @@ TEST(Aqueue, ItemsComeOutInOrderAndASuccessfulPopClearsTheCode)
     acl_aqueue_free(q, nullptr);
 }
 
-TEST(Aqueue, QuitWakesAWaitingPopperAfterTheQueueIsDrained)
-{
+TEST(Aqueue, QuitWakesAWaitingPopperAfterTheQueueIsDrained) {
     ACL_AQUEUE* q = acl_aqueue_new();
     int item = 0;
     std::atomic<bool> returned{false};
@@ -67,22 +63,19 @@ TEST(Aqueue, QuitWakesAWaitingPopperAfterTheQueueIsDrained)
     acl_aqueue_free(q, nullptr);
 }
 
-TEST(Aqueue, FreeHandsLeftoverItemsToTheFreeFunction)
-{
+TEST(Aqueue, FreeHandsLeftoverItemsToTheFreeFunction) {
     ACL_AQUEUE* q = acl_aqueue_new();
-    for (int i = 0; i < 3; i++)
-        ASSERT_EQ(acl_aqueue_push(q, new int(i)), 0);
-    acl_aqueue_free(q, [](void* item) { delete static_cast<int*>(item); });  // leak check does the rest
+    for (int i = 0; i < 3; i++) ASSERT_EQ(acl_aqueue_push(q, new int(i)), 0);
+    acl_aqueue_free(
+        q, [](void* item) { delete static_cast<int*>(item); });  // leak check does the rest
 }
 
-TEST(Aqueue, ManyProducersAndConsumersLoseAndDoubleNothing)
-{
+TEST(Aqueue, ManyProducersAndConsumersLoseAndDoubleNothing) {
     ACL_AQUEUE* q = acl_aqueue_new();
     constexpr int kProducers = 4, kConsumers = 3, kEach = 5000;
     std::vector<int> items(kProducers * kEach);
     std::vector<std::atomic<int>> seen(items.size());
-    for (size_t i = 0; i < items.size(); i++)
-        items[i] = static_cast<int>(i);
+    for (size_t i = 0; i < items.size(); i++) items[i] = static_cast<int>(i);
 
     std::vector<std::thread> consumers;
     for (int c = 0; c < kConsumers; c++)
@@ -101,18 +94,14 @@ TEST(Aqueue, ManyProducersAndConsumersLoseAndDoubleNothing)
     std::vector<std::thread> producers;
     for (int p = 0; p < kProducers; p++)
         producers.emplace_back([&, p] {
-            for (int i = 0; i < kEach; i++)
-                ASSERT_EQ(acl_aqueue_push(q, &items[p * kEach + i]), 0);
+            for (int i = 0; i < kEach; i++) ASSERT_EQ(acl_aqueue_push(q, &items[p * kEach + i]), 0);
         });
-    for (auto& t : producers)
-        t.join();
+    for (auto& t : producers) t.join();
     acl_aqueue_quit(q);
-    for (auto& t : consumers)
-        t.join();
+    for (auto& t : consumers) t.join();
 
     EXPECT_EQ(acl_aqueue_qlen(q), 0);
-    for (size_t i = 0; i < seen.size(); i++)
-        ASSERT_EQ(seen[i], 1) << "item " << i;
+    for (size_t i = 0; i < seen.size(); i++) ASSERT_EQ(seen[i], 1) << "item " << i;
     acl_aqueue_free(q, nullptr);
 }
 

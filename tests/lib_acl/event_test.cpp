@@ -15,8 +15,7 @@ namespace {
 struct Pair {
     ACL_VSTREAM* stream = nullptr;
     int peer = -1;
-    Pair()
-    {
+    Pair() {
         int fds[2];
         if (platform::sock_pair(fds) == 0) {
             stream = acl_vstream_fdopen(fds[0], 0, 0, 0, ACL_VSTREAM_TYPE_SOCK);
@@ -25,12 +24,9 @@ struct Pair {
     }
     Pair(const Pair&) = delete;
     Pair& operator=(const Pair&) = delete;
-    ~Pair()
-    {
-        if (stream)
-            acl_vstream_close(stream);
-        if (peer >= 0)
-            platform::sock_close(peer);
+    ~Pair() {
+        if (stream) acl_vstream_close(stream);
+        if (peer >= 0) platform::sock_close(peer);
     }
 };
 
@@ -38,30 +34,31 @@ struct Log {
     std::vector<std::string> lines;
 };
 
-std::string name_of(int type)
-{
+std::string name_of(int type) {
     switch (type) {
-    case ACL_EVENT_READ: return "read";
-    case ACL_EVENT_WRITE: return "write";
-    case ACL_EVENT_XCPT: return "xcpt";
-    case ACL_EVENT_TIME: return "time";
-    case ACL_EVENT_RW_TIMEOUT: return "timeout";
+        case ACL_EVENT_READ:
+            return "read";
+        case ACL_EVENT_WRITE:
+            return "write";
+        case ACL_EVENT_XCPT:
+            return "xcpt";
+        case ACL_EVENT_TIME:
+            return "time";
+        case ACL_EVENT_RW_TIMEOUT:
+            return "timeout";
     }
     return "?";
 }
 
-void on_read(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
-{
+void on_read(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     static_cast<Log*>(ctx)->lines.push_back("r:" + name_of(type));
 }
 
-void on_write(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
-{
+void on_write(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     static_cast<Log*>(ctx)->lines.push_back("w:" + name_of(type));
 }
 
-TEST(EventEngine, BufferedLineIsReadableWithoutWaiting)
-{
+TEST(EventEngine, BufferedLineIsReadableWithoutWaiting) {
     ACL_EVENT* ev = acl_event_new(1, 0);
     Pair p;
     ASSERT_EQ(platform::sock_send(p.peer, "one\ntwo\n", 8), 8);
@@ -79,8 +76,7 @@ TEST(EventEngine, BufferedLineIsReadableWithoutWaiting)
     acl_event_free(ev);
 }
 
-TEST(EventEngine, ExceptionReachesBothSidesBeforeAnythingElse)
-{
+TEST(EventEngine, ExceptionReachesBothSidesBeforeAnythingElse) {
     ACL_EVENT* ev = acl_event_new(1, 0);
     Pair p;
     ASSERT_EQ(platform::sock_send(p.peer, "x", 1), 1);  // readable and writable too
@@ -104,14 +100,12 @@ TEST(EventEngine, ExceptionReachesBothSidesBeforeAnythingElse)
 
 // A read handler that takes the stream out of the engine: the write handler
 // collected in the same pass must not run.
-void read_and_leave(int, ACL_EVENT* ev, ACL_VSTREAM* stream, void* ctx)
-{
+void read_and_leave(int, ACL_EVENT* ev, ACL_VSTREAM* stream, void* ctx) {
     static_cast<Log*>(ctx)->lines.push_back("r");
     acl_event_disable_readwrite(ev, stream);
 }
 
-TEST(EventEngine, NoHandlerRunsAfterTheStreamLeft)
-{
+TEST(EventEngine, NoHandlerRunsAfterTheStreamLeft) {
     ACL_EVENT* ev = acl_event_new(1, 0);
     Pair p;
     Log log;
@@ -124,16 +118,14 @@ TEST(EventEngine, NoHandlerRunsAfterTheStreamLeft)
     acl_event_free(ev);
 }
 
-TEST(EventEngine, DeadlineInWholeSecondsGivesOneTimeout)
-{
+TEST(EventEngine, DeadlineInWholeSecondsGivesOneTimeout) {
     ACL_EVENT* ev = acl_event_new(1, 0);
     Pair p;
     Log log;
     acl_event_enable_read(ev, p.stream, 1, on_read, &log);
     // The deadline passes when the clock is later than registration + 1 s:
     // within three passes of at most a second each.
-    for (int i = 0; i < 4 && log.lines.empty(); i++)
-        acl_event_loop(ev);
+    for (int i = 0; i < 4 && log.lines.empty(); i++) acl_event_loop(ev);
     EXPECT_EQ(log.lines, std::vector<std::string>{"r:timeout"});
     acl_event_loop(ev);  // nothing more: the registration was used up
     EXPECT_EQ(log.lines.size(), 1u);
@@ -147,16 +139,13 @@ struct TimerCtx {
     int rearm = 0;
 };
 
-void on_timer(int type, ACL_EVENT* ev, void* ctx)
-{
+void on_timer(int type, ACL_EVENT* ev, void* ctx) {
     auto* t = static_cast<TimerCtx*>(ctx);
     t->log->lines.push_back(std::string(t->name) + ":" + name_of(type));
-    if (t->rearm-- > 0)
-        acl_event_request_timer(ev, on_timer, ctx, 0);
+    if (t->rearm-- > 0) acl_event_request_timer(ev, on_timer, ctx, 0);
 }
 
-TEST(EventEngine, TimersRunOnceInDeadlineOrderAndRearmNextPass)
-{
+TEST(EventEngine, TimersRunOnceInDeadlineOrderAndRearmNextPass) {
     ACL_EVENT* ev = acl_event_new(1, 0);
     Log log;
     TimerCtx a{&log, "a", 1}, b{&log, "b"}, c{&log, "c"};
@@ -172,17 +161,14 @@ TEST(EventEngine, TimersRunOnceInDeadlineOrderAndRearmNextPass)
     acl_event_free(ev);
 }
 
-void count_read(int type, ACL_EVENT*, ACL_VSTREAM* stream, void* ctx)
-{
+void count_read(int type, ACL_EVENT*, ACL_VSTREAM* stream, void* ctx) {
     if (type == ACL_EVENT_READ) {
         char c;
-        if (acl_vstream_read(stream, &c, 1) == 1)
-            ++*static_cast<int*>(ctx);
+        if (acl_vstream_read(stream, &c, 1) == 1) ++*static_cast<int*>(ctx);
     }
 }
 
-TEST(EventEngine, ThousandsOfDescriptorsPastSelectLimit)
-{
+TEST(EventEngine, ThousandsOfDescriptorsPastSelectLimit) {
     constexpr int kPairs = 3000;
     if (platform::raise_open_file_limit() < 2 * kPairs + 100)
         GTEST_SKIP() << "open-file limit too low";
@@ -195,11 +181,9 @@ TEST(EventEngine, ThousandsOfDescriptorsPastSelectLimit)
         ASSERT_EQ(platform::sock_send(p.peer, "z", 1), 1);
     }
     EXPECT_GT(pairs.back().stream->fd, 1024);
-    for (int i = 0; i < 20 && got < kPairs; i++)
-        acl_event_loop(ev);
+    for (int i = 0; i < 20 && got < kPairs; i++) acl_event_loop(ev);
     EXPECT_EQ(got, kPairs);
-    for (auto& p : pairs)
-        acl_event_disable_readwrite(ev, p.stream);
+    for (auto& p : pairs) acl_event_disable_readwrite(ev, p.stream);
     acl_event_free(ev);
 }
 

@@ -14,17 +14,10 @@
 namespace {
 
 int g_freed = 0;
-void count_free(void*)
-{
-    g_freed++;
-}
-void delete_int(void* value)
-{
-    delete static_cast<int*>(value);
-}
+void count_free(void*) { g_freed++; }
+void delete_int(void* value) { delete static_cast<int*>(value); }
 
-TEST(Htable, DuplicateKeyIsRefusedWithAWarningAndTheFirstValueStays)
-{
+TEST(Htable, DuplicateKeyIsRefusedWithAWarningAndTheFirstValueStays) {
     TempLog log;
     ACL_HTABLE* table = acl_htable_create(10, 0);
     int first = 1, second = 2;
@@ -44,8 +37,7 @@ TEST(Htable, DuplicateKeyIsRefusedWithAWarningAndTheFirstValueStays)
     acl_htable_free(table, nullptr);
 }
 
-TEST(Htable, KeysAreCopiedAndComparedByteForByte)
-{
+TEST(Htable, KeysAreCopiedAndComparedByteForByte) {
     ACL_HTABLE* table = acl_htable_create(10, 0);
     int v1 = 1, v2 = 2;
     char key[16];
@@ -61,8 +53,7 @@ TEST(Htable, KeysAreCopiedAndComparedByteForByte)
     acl_htable_free(table, nullptr);
 }
 
-TEST(Htable, DeleteHandsTheValueToItsFreeFunctionOnce)
-{
+TEST(Htable, DeleteHandsTheValueToItsFreeFunctionOnce) {
     ACL_HTABLE* table = acl_htable_create(1, 0);
     int v = 0;
     g_freed = 0;
@@ -83,8 +74,7 @@ TEST(Htable, DeleteHandsTheValueToItsFreeFunctionOnce)
     EXPECT_EQ(g_freed, 2);
 }
 
-TEST(Htable, GrowingKeepsEntriesInPlaceAndWalkVisitsEachOnce)
-{
+TEST(Htable, GrowingKeepsEntriesInPlaceAndWalkVisitsEachOnce) {
     ACL_HTABLE* table = acl_htable_create(1, 0);
     constexpr int kCount = 2000;
     std::vector<ACL_HTABLE_INFO*> infos;
@@ -114,8 +104,7 @@ TEST(Htable, GrowingKeepsEntriesInPlaceAndWalkVisitsEachOnce)
     acl_htable_free(table, delete_int);  // leak check covers keys and values
 }
 
-TEST(Htable, LockedTableTakesConcurrentWritersAndReaders)
-{
+TEST(Htable, LockedTableTakesConcurrentWritersAndReaders) {
     ACL_HTABLE* table = acl_htable_create(10, ACL_HTABLE_FLAG_USE_LOCK);
     constexpr int kThreads = 4, kEach = 500;
     std::vector<std::thread> threads;
@@ -130,8 +119,7 @@ TEST(Htable, LockedTableTakesConcurrentWritersAndReaders)
                 }
             }
         });
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(acl_htable_used(table), kThreads * kEach / 2);
     acl_htable_free(table, delete_int);
 }

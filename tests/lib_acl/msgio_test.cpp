@@ -17,20 +17,18 @@ struct Got {
     std::vector<std::pair<int, std::string>> msgs;
     std::vector<ACL_MSGIO*> from;
     std::thread::id thread;
-    int result = 0;                 // what the handler returns
+    int result = 0;                  // what the handler returns
     std::string fail_on = "<none>";  // body that makes the handler fail
 };
 
-int record(int type, ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg, void* arg)
-{
+int record(int type, ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg, void* arg) {
     auto* got = static_cast<Got*>(arg);
     EXPECT_EQ(static_cast<unsigned>(type), msg->type);
     EXPECT_EQ(msg->body[msg->dlen], '\0');
     got->msgs.emplace_back(type, std::string(msg->body, static_cast<size_t>(msg->dlen)));
     got->from.push_back(mio);
     got->thread = std::this_thread::get_id();
-    if (got->msgs.back().second == got->fail_on)
-        return -1;
+    if (got->msgs.back().second == got->fail_on) return -1;
     return got->result;
 }
 
@@ -39,35 +37,29 @@ struct MsgioFixture : ::testing::Test {
     ACL_MSGIO* listener = acl_msgio_listen(aio);
     std::string addr;
 
-    MsgioFixture()
-    {
+    MsgioFixture() {
         char buf[ACL_MSGIO_ADDR_MAX];
         acl_msgio_addr(listener, buf, sizeof(buf));
         addr = buf;
     }
-    ~MsgioFixture() override
-    {
+    ~MsgioFixture() override {
         acl_msgio_close(listener);
         for (int i = 0; i < 50 && acl_event_nstreams(acl_aio_event(aio)) > 0; i++)
             acl_aio_loop(aio);
         acl_aio_free(aio);
     }
-    bool run_until(const std::function<bool()>& done, int passes = 200)
-    {
-        for (int i = 0; i < passes && !done(); i++)
-            acl_aio_loop(aio);
+    bool run_until(const std::function<bool()>& done, int passes = 200) {
+        for (int i = 0; i < passes && !done(); i++) acl_aio_loop(aio);
         return done();
     }
 };
 
-TEST_F(MsgioFixture, ListenAddressIsLoopbackWithAPort)
-{
+TEST_F(MsgioFixture, ListenAddressIsLoopbackWithAPort) {
     EXPECT_EQ(addr.rfind("127.0.0.1:", 0), 0u);
     EXPECT_NE(addr, "127.0.0.1:0");
 }
 
-TEST_F(MsgioFixture, LookupSizedMessageFromAnotherThreadArrivesWhole)
-{
+TEST_F(MsgioFixture, LookupSizedMessageFromAnotherThreadArrivesWhole) {
     Got got;
     acl_msgio_reg(listener, 1100, record, &got);
     acl_msgio_reg(listener, 1100, record, &got);  // same arg again: ignored
@@ -75,8 +67,7 @@ TEST_F(MsgioFixture, LookupSizedMessageFromAnotherThreadArrivesWhole)
     ASSERT_NE(client, nullptr);
 
     std::string body(604, '\0');
-    for (size_t i = 0; i < body.size(); i++)
-        body[i] = static_cast<char>(i * 7);
+    for (size_t i = 0; i < body.size(); i++) body[i] = static_cast<char>(i * 7);
     std::thread sender([&] { EXPECT_EQ(acl_msgio_send(client, 1100, body.data(), 604), 0); });
     sender.join();
 
@@ -90,8 +81,7 @@ TEST_F(MsgioFixture, LookupSizedMessageFromAnotherThreadArrivesWhole)
     acl_msgio_close(client);
 }
 
-TEST_F(MsgioFixture, EmptyBodyIsDispatchedAndTheNextHeaderRead)
-{
+TEST_F(MsgioFixture, EmptyBodyIsDispatchedAndTheNextHeaderRead) {
     Got got;
     acl_msgio_reg(listener, 7, record, &got);
     acl_msgio_reg(listener, 8, record, &got);
@@ -109,8 +99,7 @@ TEST_F(MsgioFixture, EmptyBodyIsDispatchedAndTheNextHeaderRead)
     acl_msgio_close(client);
 }
 
-TEST_F(MsgioFixture, FailingHandlerClosesOnlyItsConnection)
-{
+TEST_F(MsgioFixture, FailingHandlerClosesOnlyItsConnection) {
     Got got;
     got.fail_on = "bad";
     acl_msgio_reg(listener, 1, record, &got);
@@ -131,8 +120,7 @@ TEST_F(MsgioFixture, FailingHandlerClosesOnlyItsConnection)
     acl_msgio_close(b);
 }
 
-TEST_F(MsgioFixture, ProcessWideHandlersRunAfterTheChannelsOwn)
-{
+TEST_F(MsgioFixture, ProcessWideHandlersRunAfterTheChannelsOwn) {
     acl_msgio_init();
     std::vector<std::string> order;
     struct Tag {
@@ -153,14 +141,12 @@ TEST_F(MsgioFixture, ProcessWideHandlersRunAfterTheChannelsOwn)
     acl_msgio_end();
 }
 
-int reply_1101(int, ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg, void*)
-{
+int reply_1101(int, ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg, void*) {
     std::string answer = "answer:" + std::string(msg->body, static_cast<size_t>(msg->dlen));
     return acl_msgio_send(mio, 1101, answer.data(), static_cast<int>(answer.size()));
 }
 
-TEST_F(MsgioFixture, BlockingClientGetsItsReplyOnTheConnectionItCameOn)
-{
+TEST_F(MsgioFixture, BlockingClientGetsItsReplyOnTheConnectionItCameOn) {
     acl_msgio_reg(listener, 1100, reply_1101, nullptr);
     Got got;
     std::atomic<bool> done{false};
@@ -179,8 +165,7 @@ TEST_F(MsgioFixture, BlockingClientGetsItsReplyOnTheConnectionItCameOn)
     EXPECT_EQ(got.msgs[0], std::make_pair(1101, std::string("answer:host")));
 }
 
-TEST_F(MsgioFixture, ShortHeaderClosesTheConnectionWithoutDispatch)
-{
+TEST_F(MsgioFixture, ShortHeaderClosesTheConnectionWithoutDispatch) {
     Got got;
     acl_msgio_reg(listener, 0, record, &got);
     ACL_VSTREAM* raw = acl_vstream_connect_ex(addr.c_str(), ACL_BLOCKING, 5, 5, 0);
@@ -193,8 +178,7 @@ TEST_F(MsgioFixture, ShortHeaderClosesTheConnectionWithoutDispatch)
     EXPECT_TRUE(got.msgs.empty());
 }
 
-TEST_F(MsgioFixture, NegativeLengthClosesTheConnection)
-{
+TEST_F(MsgioFixture, NegativeLengthClosesTheConnection) {
     Got got;
     acl_msgio_reg(listener, 3, record, &got);
     ACL_VSTREAM* raw = acl_vstream_connect_ex(addr.c_str(), ACL_BLOCKING, 5, 5, 0);

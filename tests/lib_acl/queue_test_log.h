@@ -10,11 +10,10 @@
 #include "test_support.h"
 
 class TempLog {
-public:
+  public:
     TempLog() : path_(dir_.file("test.log")) { acl_msg_open(path_.c_str(), "log"); }
 
-    ~TempLog()
-    {
+    ~TempLog() {
         acl_msg_close();
         acl_debug_end();
     }
@@ -23,30 +22,26 @@ public:
     TempLog& operator=(const TempLog&) = delete;
 
     // Lines written so far, without their "\r\n".
-    std::vector<std::string> lines() const
-    {
+    std::vector<std::string> lines() const {
         std::vector<std::string> out;
         std::istringstream in(tarvo_test::read_file(path_));
         std::string line;
         while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             out.push_back(line);
         }
         return out;
     }
 
     // Lines that contain `text`.
-    std::vector<std::string> grep(const std::string& text) const
-    {
+    std::vector<std::string> grep(const std::string& text) const {
         std::vector<std::string> out;
         for (const std::string& line : lines())
-            if (line.find(text) != std::string::npos)
-                out.push_back(line);
+            if (line.find(text) != std::string::npos) out.push_back(line);
         return out;
     }
 
-private:
+  private:
     tarvo_test::TempDir dir_;  // first: the log lives in it
     std::string path_;
 };

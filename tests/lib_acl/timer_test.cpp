@@ -8,21 +8,16 @@
 namespace {
 
 time_t g_now = 1000;
-time_t fake_clock()
-{
-    return g_now;
-}
+time_t fake_clock() { return g_now; }
 
 class Timer : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         g_now = 1000;
         previous_ = acl_timer_set_clock(fake_clock);
         timer_ = acl_timer_new();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         acl_timer_free(timer_, nullptr);
         acl_timer_set_clock(previous_);
     }
@@ -31,8 +26,7 @@ protected:
     int a_ = 0, b_ = 0, c_ = 0;
 };
 
-TEST_F(Timer, RequestingAContextAgainMovesItToTheNewDeadline)
-{
+TEST_F(Timer, RequestingAContextAgainMovesItToTheNewDeadline) {
     EXPECT_EQ(acl_timer_request(timer_, &a_, 5), 1005);
     EXPECT_EQ(acl_timer_request(timer_, &a_, 10), 1010);
     EXPECT_EQ(acl_timer_size(timer_), 1);
@@ -50,8 +44,7 @@ TEST_F(Timer, RequestingAContextAgainMovesItToTheNewDeadline)
     EXPECT_EQ(acl_timer_left(timer_), 2);
 }
 
-TEST_F(Timer, CancelReturnsTheSecondsLeftZeroWhenDueAndMinusOneWhenUnknown)
-{
+TEST_F(Timer, CancelReturnsTheSecondsLeftZeroWhenDueAndMinusOneWhenUnknown) {
     acl_timer_request(timer_, &a_, 3);
     acl_timer_request(timer_, &b_, 8);
     g_now = 1010;  // both deadlines passed
@@ -63,8 +56,7 @@ TEST_F(Timer, CancelReturnsTheSecondsLeftZeroWhenDueAndMinusOneWhenUnknown)
     EXPECT_EQ(acl_timer_size(timer_), 0);
 }
 
-TEST_F(Timer, DueItemsPopInDeadlineOrderAndEqualDeadlinesInRequestOrder)
-{
+TEST_F(Timer, DueItemsPopInDeadlineOrderAndEqualDeadlinesInRequestOrder) {
     EXPECT_EQ(acl_timer_left(timer_), -1);
     acl_timer_request(timer_, &c_, 7);
     acl_timer_request(timer_, &a_, 4);
@@ -77,30 +69,27 @@ TEST_F(Timer, DueItemsPopInDeadlineOrderAndEqualDeadlinesInRequestOrder)
     EXPECT_EQ(acl_timer_left(timer_), 0);  // never negative
 
     std::vector<void*> order;
-    while (void* ctx = acl_timer_popup(timer_))
-        order.push_back(ctx);
+    while (void* ctx = acl_timer_popup(timer_)) order.push_back(ctx);
     EXPECT_EQ(order, (std::vector<void*>{&b_, &a_, &c_}));
     EXPECT_EQ(acl_timer_left(timer_), -1);
 }
 
-TEST_F(Timer, NegativeOrZeroDelayIsDueAtOnce)
-{
+TEST_F(Timer, NegativeOrZeroDelayIsDueAtOnce) {
     acl_timer_request(timer_, &a_, -5);
     acl_timer_request(timer_, &b_, 0);
     EXPECT_EQ(acl_timer_popup(timer_), &a_);
     EXPECT_EQ(acl_timer_popup(timer_), &b_);
 }
 
-TEST_F(Timer, FreeHandsListedContextsToTheFreeFunction)
-{
+TEST_F(Timer, FreeHandsListedContextsToTheFreeFunction) {
     ACL_TIMER* timer = acl_timer_new();
     acl_timer_request(timer, new int(1), 5);
     acl_timer_request(timer, new int(2), 9);
-    acl_timer_free(timer, [](void* ctx) { delete static_cast<int*>(ctx); });  // leak check does the rest
+    acl_timer_free(timer,
+                   [](void* ctx) { delete static_cast<int*>(ctx); });  // leak check does the rest
 }
 
-TEST(TimerClock, DefaultClockIsRestoredAndDoesNotGoBack)
-{
+TEST(TimerClock, DefaultClockIsRestoredAndDoesNotGoBack) {
     ACL_TIMER_CLOCK_FN prev = acl_timer_set_clock(nullptr);
     time_t first = acl_timer_now();
     EXPECT_LE(first, acl_timer_now());

@@ -10,22 +10,18 @@
 
 namespace {
 
-std::string numbered_bytes(size_t n)
-{
+std::string numbered_bytes(size_t n) {
     std::string s(n, '\0');
-    for (size_t i = 0; i < n; i++)
-        s[i] = static_cast<char>(i * 7 + i / 251);
+    for (size_t i = 0; i < n; i++) s[i] = static_cast<char>(i * 7 + i / 251);
     return s;
 }
 
-TEST(VstreamBufsize, ResizeKeepsUnreadBytesAndSetsTheReadSize)
-{
+TEST(VstreamBufsize, ResizeKeepsUnreadBytesAndSetsTheReadSize) {
     tarvo_test::TempDir dir;
     std::string path = dir.file("data.bin");
     const std::string data = numbered_bytes(300000);
-    ACL_VSTREAM* w = acl_vstream_fopen(path.c_str(),
-                                       platform::FD_WRITE | platform::FD_CREATE | platform::FD_TRUNCATE,
-                                       0600, 0);
+    ACL_VSTREAM* w = acl_vstream_fopen(
+        path.c_str(), platform::FD_WRITE | platform::FD_CREATE | platform::FD_TRUNCATE, 0600, 0);
     ASSERT_NE(w, nullptr);
     ASSERT_EQ(acl_vstream_writen(w, data.data(), data.size()), static_cast<int>(data.size()));
     acl_vstream_close(w);

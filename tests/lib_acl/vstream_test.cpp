@@ -22,8 +22,7 @@ struct Listener {
     ~Listener() { acl_vstream_close(stream); }
 };
 
-TEST(VstreamBlocking, EchoLinesCountsAndBufferedWrites)
-{
+TEST(VstreamBlocking, EchoLinesCountsAndBufferedWrites) {
     Listener lis;
     ASSERT_NE(lis.stream, nullptr);
     std::thread server([&] {
@@ -76,16 +75,14 @@ TEST(VstreamBlocking, EchoLinesCountsAndBufferedWrites)
     server.join();
 }
 
-TEST(VstreamBlocking, ReadTimeoutFlagsTheStream)
-{
+TEST(VstreamBlocking, ReadTimeoutFlagsTheStream) {
     Listener lis;
     ASSERT_NE(lis.stream, nullptr);
     std::atomic<bool> done{false};
     std::thread server([&] {
         ACL_VSTREAM* c = acl_vstream_accept_ex(lis.stream, nullptr, 0);
         // Stay silent until the client has given up.
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         acl_vstream_writen(c, "late\n", 5);
         acl_vstream_close(c);
     });
@@ -107,8 +104,7 @@ TEST(VstreamBlocking, ReadTimeoutFlagsTheStream)
     acl_vstream_close(s);
 }
 
-TEST(VstreamBlocking, WriteTimeoutWhenThePeerStopsReading)
-{
+TEST(VstreamBlocking, WriteTimeoutWhenThePeerStopsReading) {
     int fds[2];
     ASSERT_EQ(platform::sock_pair(fds), 0);
     platform::sock_set_buffers(fds[0], 4096, 4096);
@@ -121,8 +117,7 @@ TEST(VstreamBlocking, WriteTimeoutWhenThePeerStopsReading)
     platform::sock_close(fds[1]);
 }
 
-TEST(VstreamBlocking, HalfLineThenEndOfFile)
-{
+TEST(VstreamBlocking, HalfLineThenEndOfFile) {
     Listener lis;
     ASSERT_NE(lis.stream, nullptr);
     std::thread server([&] {
@@ -142,8 +137,7 @@ TEST(VstreamBlocking, HalfLineThenEndOfFile)
     acl_vstream_close(s);
 }
 
-TEST(VstreamConnect, BadAddressesFail)
-{
+TEST(VstreamConnect, BadAddressesFail) {
     EXPECT_EQ(acl_vstream_connect_ex("127.0.0.1", ACL_BLOCKING, 1, 1, 0), nullptr);
     EXPECT_EQ(acl_vstream_connect_ex("127.0.0.1:notaport", ACL_BLOCKING, 1, 1, 0), nullptr);
     EXPECT_EQ(acl_vstream_connect_ex("no-such-host.invalid:80", ACL_BLOCKING, 1, 1, 0), nullptr);
@@ -163,8 +157,7 @@ TEST(VstreamConnect, BadAddressesFail)
 std::string g_order;
 void mark(ACL_VSTREAM*, void* ctx) { g_order += static_cast<const char*>(ctx); }
 
-TEST(VstreamClose, HandlesRunInOrderAndOneCanBeRemoved)
-{
+TEST(VstreamClose, HandlesRunInOrderAndOneCanBeRemoved) {
     g_order.clear();
     char a[] = "a", b[] = "b", c[] = "c";
     int fds[2];
@@ -181,13 +174,11 @@ TEST(VstreamClose, HandlesRunInOrderAndOneCanBeRemoved)
     platform::sock_close(fds[1]);
 }
 
-TEST(VstreamFile, WriteThenReadLines)
-{
+TEST(VstreamFile, WriteThenReadLines) {
     tarvo_test::TempDir dir;
     std::string path = dir.file("lines.txt");
-    ACL_VSTREAM* w = acl_vstream_fopen(path.c_str(),
-                                       platform::FD_WRITE | platform::FD_CREATE | platform::FD_TRUNCATE,
-                                       0600, 0);
+    ACL_VSTREAM* w = acl_vstream_fopen(
+        path.c_str(), platform::FD_WRITE | platform::FD_CREATE | platform::FD_TRUNCATE, 0600, 0);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(acl_vstream_buffed_fprintf(w, "one\n"), 4);
     EXPECT_EQ(acl_vstream_buffed_fprintf(w, "two"), 3);

@@ -23,8 +23,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = std::chrono::seconds(20);  // far beyond any healthy wait
 
 // Polls `done` until it holds or patience runs out.
-bool eventually(const std::function<bool()>& done)
-{
+bool eventually(const std::function<bool()>& done) {
     return tarvo_test::wait_until(done, kPatience);
 }
 
@@ -38,8 +37,7 @@ struct Gate {
     int max_running = 0;
     int finished = 0;
 
-    static void job(int, ACL_WORKER_ATTR* worker)
-    {
+    static void job(int, ACL_WORKER_ATTR* worker) {
         Gate* g = static_cast<Gate*>(worker->job_arg);
         std::unique_lock<std::mutex> guard(g->lock);
         g->running++;
@@ -51,28 +49,24 @@ struct Gate {
         g->cond.notify_all();
     }
 
-    bool wait_for(int want_running)
-    {
+    bool wait_for(int want_running) {
         std::unique_lock<std::mutex> guard(lock);
         return cond.wait_for(guard, kPatience, [&] { return running == want_running; });
     }
 
-    void release()
-    {
+    void release() {
         std::lock_guard<std::mutex> guard(lock);
         open = true;
         cond.notify_all();
     }
 
-    bool wait_finished(int want)
-    {
+    bool wait_finished(int want) {
         std::unique_lock<std::mutex> guard(lock);
         return cond.wait_for(guard, kPatience, [&] { return finished == want; });
     }
 };
 
-TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird)
-{
+TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird) {
     TempLog log;
     Gate gate;
     ACL_WORKQ* wq = acl_workq_create(2, 0, 0, 0);
@@ -82,16 +76,13 @@ TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird)
     struct Cleanup {
         Gate& gate;
         ACL_WORKQ*& wq;
-        ~Cleanup()
-        {
+        ~Cleanup() {
             gate.release();
-            if (wq != nullptr)
-                acl_workq_destroy(wq);
+            if (wq != nullptr) acl_workq_destroy(wq);
         }
     } cleanup{gate, wq};
 
-    for (int i = 0; i < 3; i++)
-        ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
+    for (int i = 0; i < 3; i++) ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
     ASSERT_TRUE(gate.wait_for(2));
     EXPECT_EQ(acl_workq_nthreads(wq), 2);
     EXPECT_EQ(acl_workq_qlen(wq), 1);  // the third waits for a free worker
@@ -115,16 +106,13 @@ struct Chain {
     std::atomic<int> depth{0};
     std::atomic<int> add_result{-1};
 
-    static void job(int, ACL_WORKER_ATTR* worker)
-    {
+    static void job(int, ACL_WORKER_ATTR* worker) {
         Chain* c = static_cast<Chain*>(worker->job_arg);
-        if (++c->depth < 5)
-            c->add_result = acl_workq_add(c->wq, job, 0, c);
+        if (++c->depth < 5) c->add_result = acl_workq_add(c->wq, job, 0, c);
     }
 };
 
-TEST(Workq, JobQueuedFromAWorkerRunsEvenAtTheLimit)
-{
+TEST(Workq, JobQueuedFromAWorkerRunsEvenAtTheLimit) {
     ACL_WORKQ* wq = acl_workq_create(1, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
     Chain chain{wq};
@@ -136,8 +124,7 @@ TEST(Workq, JobQueuedFromAWorkerRunsEvenAtTheLimit)
 
 void no_job(int, ACL_WORKER_ATTR*) {}
 
-TEST(Workq, InvalidArgumentsAreRefusedWithEinval)
-{
+TEST(Workq, InvalidArgumentsAreRefusedWithEinval) {
     ACL_WORKQ* wq = acl_workq_create(1, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
     EXPECT_EQ(acl_workq_add(wq, nullptr, 0, nullptr), EINVAL);
@@ -158,34 +145,29 @@ struct Seen {
     std::atomic<Clock::rep> last_job_end{0};
     std::atomic<Clock::rep> freed_at{0};
 
-    static void job(int event, ACL_WORKER_ATTR* worker)
-    {
+    static void job(int event, ACL_WORKER_ATTR* worker) {
         Seen* s = static_cast<Seen*>(worker->job_arg);
         std::lock_guard<std::mutex> guard(s->lock);
         s->records.push_back(*worker);
         s->events.push_back(event);
         s->last_job_end = Clock::now().time_since_epoch().count();
     }
-    static int init(void* arg)
-    {
+    static int init(void* arg) {
         static_cast<Seen*>(arg)->inits++;
         return 0;
     }
-    static int init_fails(void* arg)
-    {
+    static int init_fails(void* arg) {
         static_cast<Seen*>(arg)->inits++;
         return -1;
     }
-    static void free(void* arg)
-    {
+    static void free(void* arg) {
         Seen* s = static_cast<Seen*>(arg);
         s->freed_at = Clock::now().time_since_epoch().count();
         s->frees++;
     }
 };
 
-TEST(Workq, WorkerRecordCarriesHookArgumentsContextAndJobCount)
-{
+TEST(Workq, WorkerRecordCarriesHookArgumentsContextAndJobCount) {
     ACL_WORKQ* wq = acl_workq_create(1, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
     Seen seen;
@@ -212,8 +194,7 @@ TEST(Workq, WorkerRecordCarriesHookArgumentsContextAndJobCount)
     EXPECT_EQ(seen.frees, 1);  // destroy returns only after the exit hook ran
 }
 
-TEST(Workq, IdleWorkerEndsAfterTheIdleTimeoutAndSaysSo)
-{
+TEST(Workq, IdleWorkerEndsAfterTheIdleTimeoutAndSaysSo) {
     TempLog log;
     acl_debug_init("1:2");
     ACL_WORKQ* wq = acl_workq_create(1, 1, 0, 0);
@@ -230,9 +211,9 @@ TEST(Workq, IdleWorkerEndsAfterTheIdleTimeoutAndSaysSo)
     ASSERT_EQ(seen.records.size(), 1u);
     auto lines = log.grep(") exit now");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_search(lines[0], std::regex(R"(\(0, info\): __worker_thread\(\d+\): thread\()" +
-                                                       std::to_string(seen.records[0].id) +
-                                                       R"(\) exit now$)")))
+    EXPECT_TRUE(std::regex_search(
+        lines[0], std::regex(R"(\(0, info\): __worker_thread\(\d+\): thread\()" +
+                             std::to_string(seen.records[0].id) + R"(\) exit now$)")))
         << lines[0];
 
     // A job after the expiry gets a fresh worker.
@@ -242,8 +223,7 @@ TEST(Workq, IdleWorkerEndsAfterTheIdleTimeoutAndSaysSo)
     EXPECT_EQ(seen.frees, 2);
 }
 
-TEST(Workq, WorkerWhoseStartHookFailsGivesItsSlotBack)
-{
+TEST(Workq, WorkerWhoseStartHookFailsGivesItsSlotBack) {
     TempLog log;
     ACL_WORKQ* wq = acl_workq_create(1, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
@@ -264,8 +244,7 @@ TEST(Workq, WorkerWhoseStartHookFailsGivesItsSlotBack)
     EXPECT_TRUE(log.grep("max_thread").empty());
 }
 
-TEST(Workq, ManyThreadsAddingConcurrentlyRunEveryJobOnce)
-{
+TEST(Workq, ManyThreadsAddingConcurrentlyRunEveryJobOnce) {
     TempLog log;  // takes the overload warnings
     ACL_WORKQ* wq = acl_workq_create(4, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
@@ -280,11 +259,9 @@ TEST(Workq, ManyThreadsAddingConcurrentlyRunEveryJobOnce)
             for (int i = 0; i < kJobs; i++)
                 EXPECT_EQ(acl_workq_add(wq, job, p * kJobs + i, ran.data()), 0);
         });
-    for (auto& t : producers)
-        t.join();
+    for (auto& t : producers) t.join();
     EXPECT_EQ(acl_workq_destroy(wq), 0);
-    for (size_t i = 0; i < ran.size(); i++)
-        ASSERT_EQ(ran[i], 1) << "job " << i;
+    for (size_t i = 0; i < ran.size(); i++) ASSERT_EQ(ran[i], 1) << "job " << i;
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "test_support.h"
 
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -17,20 +16,20 @@ namespace fs = std::filesystem;
 namespace {
 
 class BrowserProxyTest : public ::testing::Test {
-protected:
+  protected:
     tarvo_test::TempDir dir;
-    void SetUp() override
-    {
+    void SetUp() override {
         ::setenv("TARVO_REGISTRY", dir.file("registry.reg").c_str(), 1);
         ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
         ::setenv("XDG_CONFIG_HOME", dir.file("xdg").c_str(), 1);
     }
 
-    std::string keyfile() { return tarvo_test::read_file(dir.file("xdg/glib-2.0/settings/keyfile")); }
+    std::string keyfile() {
+        return tarvo_test::read_file(dir.file("xdg/glib-2.0/settings/keyfile"));
+    }
     // The setting that sends the browser through host:port.
     static platform::BrowserProxyOptions proxy_on(const std::string& host, int port,
-                                                  const std::string& bypass)
-    {
+                                                  const std::string& bypass) {
         platform::BrowserProxyOptions on;
         on.enabled = true;
         on.server = host + ":" + std::to_string(port);
@@ -39,15 +38,13 @@ protected:
         on.port = port;
         return on;
     }
-    static std::string stored(const platform::BrowserProxyStored& s)
-    {
+    static std::string stored(const platform::BrowserProxyStored& s) {
         return (s.enable ? std::to_string(*s.enable) : "-") + "|" + s.server.value_or("-") + "|" +
                s.bypass.value_or("-");
     }
 };
 
-TEST_F(BrowserProxyTest, LanAndDialUpEntries)
-{
+TEST_F(BrowserProxyTest, LanAndDialUpEntries) {
     platform::BrowserProxyStored s;
     EXPECT_EQ(platform::browser_proxy_read(s), -1);  // nothing stored yet
 
@@ -59,8 +56,7 @@ TEST_F(BrowserProxyTest, LanAndDialUpEntries)
     ASSERT_EQ(platform::RegKey::create(platform::RegRoot::current_user,
                                        platform::BROWSER_PHONEBOOK_KEY, book),
               0);
-    for (int i = 0; i < 40; i++)
-        ASSERT_EQ(book.set_string("Dial " + std::to_string(i), ""), 0);
+    for (int i = 0; i < 40; i++) ASSERT_EQ(book.set_string("Dial " + std::to_string(i), ""), 0);
     ASSERT_EQ(book.set_string("Odd\\Name", ""), 0);
     ASSERT_EQ(platform::browser_proxy_entries(entries), 0);
     ASSERT_EQ(entries.size(), static_cast<size_t>(platform::BROWSER_PROXY_MAX_ENTRIES));
@@ -97,8 +93,7 @@ TEST_F(BrowserProxyTest, LanAndDialUpEntries)
     EXPECT_EQ(entry_setting("a_b"), "1|127.0.0.1:28081");
 }
 
-TEST_F(BrowserProxyTest, DesktopSetting)
-{
+TEST_F(BrowserProxyTest, DesktopSetting) {
     if (!tarvo_test::desktop_proxy_schema_installed())
         GTEST_SKIP() << "the desktop proxy schema is not installed here";
     platform::BrowserProxyOptions on = proxy_on("10.0.0.1", 3128, "local; *.lan;;");
@@ -121,8 +116,7 @@ TEST_F(BrowserProxyTest, DesktopSetting)
     EXPECT_NE(keyfile().find("mode='none'"), std::string::npos) << keyfile();
 }
 
-TEST_F(BrowserProxyTest, AbsentSchemaIsNoError)
-{
+TEST_F(BrowserProxyTest, AbsentSchemaIsNoError) {
     // With no schema anywhere on the data path the desktop part does nothing.
     fs::create_directories(dir.path() / "empty");
     const char* old = std::getenv("XDG_DATA_DIRS");

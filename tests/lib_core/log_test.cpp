@@ -6,7 +6,6 @@
 
 #include "test_support.h"
 
-
 #include <filesystem>
 #include <regex>
 
@@ -16,8 +15,7 @@ namespace {
 
 using tarvo_test::read_file;
 
-TEST(LcLog, DayFileNames)
-{
+TEST(LcLog, DayFileNames) {
     EXPECT_EQ(LC_LogDayFile("./tarvomonitor_log", 2026, 3, 7),
               "./tarvomonitor_log.2026/03/tarvomonitor_log.d.2026.03.07");
     EXPECT_EQ(LC_LogDayFile("mon_log", 2026, 12, 31), "./mon_log.2026/12/mon_log.d.2026.12.31");
@@ -25,10 +23,9 @@ TEST(LcLog, DayFileNames)
     EXPECT_EQ(LC_LogDayFile("/var/log/m", 2026, 1, 2), "/var/log/m.2026/01/m.d.2026.01.02");
 }
 
-TEST(LcLog, LevelNames)
-{
-    const char* names[] = {"LOG_NOLOG", "LOG_PANIC", "LOG_FATAL", "LOG_ERROR",
-                           "LOG_WARNING", "LOG_INFO", "LOG_DEBUG"};
+TEST(LcLog, LevelNames) {
+    const char* names[] = {"LOG_NOLOG",   "LOG_PANIC", "LOG_FATAL", "LOG_ERROR",
+                           "LOG_WARNING", "LOG_INFO",  "LOG_DEBUG"};
     for (int i = 0; i <= 6; i++) {
         EXPECT_EQ(LC_LogLevelFromName(names[i]), i);
         EXPECT_STREQ(LC_LogLevelName(i), names[i]);
@@ -39,42 +36,37 @@ TEST(LcLog, LevelNames)
 }
 
 class LcLogFile : public ::testing::Test {
-protected:
+  protected:
     tarvo_test::TempDir dir;
     static std::time_t fake_now;
     static std::time_t clock() { return fake_now; }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         fake_now = std::time(nullptr);
         LC_LogSetClock(clock);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         LC_LogClose();
         LC_LogSetClock(nullptr);
     }
-    std::string day_file(std::time_t t)
-    {
+    std::string day_file(std::time_t t) {
         std::tm tm{};
         localtime_r(&t, &tm);
-        return LC_LogDayFile(dir.file("mon_log"), tm.tm_year + 1900, tm.tm_mon + 1,
-                             tm.tm_mday);
+        return LC_LogDayFile(dir.file("mon_log"), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     }
 };
 std::time_t LcLogFile::fake_now = 0;
 
-TEST_F(LcLogFile, BeforeOpeningRecordsGoToStandardOutput)
-{
+TEST_F(LcLogFile, BeforeOpeningRecordsGoToStandardOutput) {
     testing::internal::CaptureStdout();
     LC_LogWrite(LC_LOG_DEBUG, __FILE__, __LINE__, __func__, "hello %d", 5);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "hello 5\n");
 }
 
-TEST_F(LcLogFile, RecordFormatAndLevelFilter)
-{
+TEST_F(LcLogFile, RecordFormatAndLevelFilter) {
     ASSERT_EQ(LC_LogOpen(dir.file("mon_log").c_str(), LC_LOG_WARNING, "tarvomonitor"), 0);
-    LC_LogWrite(LC_LOG_ERROR, "/src/x/safedaemon_core.cpp", 42, "__SafeDaemonStop", "boom %s", "now");
+    LC_LogWrite(LC_LOG_ERROR, "/src/x/safedaemon_core.cpp", 42, "__SafeDaemonStop", "boom %s",
+                "now");
     LC_LogWrite(LC_LOG_WARNING, "w.cpp", 1, "f", "warned");
     LC_LogWrite(LC_LOG_INFO, "i.cpp", 1, "f", "not written");
     LC_LogWrite(LC_LOG_DEBUG, "d.cpp", 1, "f", "not written");
@@ -96,8 +88,7 @@ TEST_F(LcLogFile, RecordFormatAndLevelFilter)
         EXPECT_NE(e.path().filename().string().rfind("quiet", 0), 0u) << e.path();
 }
 
-TEST_F(LcLogFile, NewDayGoesToANewFileAndRelativePathsStayPut)
-{
+TEST_F(LcLogFile, NewDayGoesToANewFileAndRelativePathsStayPut) {
     fs::path old_cwd = fs::current_path();
     fs::current_path(dir.path());
     ASSERT_EQ(LC_LogOpen("mon_log", LC_LOG_INFO, "m"), 0);

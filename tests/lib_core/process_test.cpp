@@ -24,21 +24,18 @@ using tarvo_test::read_file;
 using tarvo_test::wait_until;
 
 class ProcessTest : public ::testing::Test {
-protected:
+  protected:
     tarvo_test::TempDir dir;
     std::vector<int> started;  // ended in TearDown whatever happens
-    void TearDown() override
-    {
+    void TearDown() override {
         for (int pid : started) {
-            if (process_alive(pid))
-                platform::process_terminate(pid);
+            if (process_alive(pid)) platform::process_terminate(pid);
         }
     }
     std::string file(const char* name) { return dir.file(name); }
 };
 
-TEST_F(ProcessTest, ExitCodesOfChildren)
-{
+TEST_F(ProcessTest, ExitCodesOfChildren) {
     struct Case {
         const char* line;
         int code;
@@ -61,8 +58,7 @@ TEST_F(ProcessTest, ExitCodesOfChildren)
     }
 }
 
-TEST_F(ProcessTest, ChildGetsSplitArgumentsAndNoInheritedDescriptors)
-{
+TEST_F(ProcessTest, ChildGetsSplitArgumentsAndNoInheritedDescriptors) {
     std::string out = file("args");
     // Leave a descriptor open without close-on-exec: the child must not see it.
     int leaked = ::open("/dev/null", O_RDONLY);
@@ -81,8 +77,7 @@ TEST_F(ProcessTest, ChildGetsSplitArgumentsAndNoInheritedDescriptors)
     EXPECT_EQ(std::stoi(text.substr(8)), 4) << text;
 }
 
-TEST_F(ProcessTest, MissingProgramFailsAtOnce)
-{
+TEST_F(ProcessTest, MissingProgramFailsAtOnce) {
     platform::Process p;
     EXPECT_EQ(p.start_hidden("/no/such/program x"), -1);
     EXPECT_EQ(errno, ENOENT);
@@ -94,8 +89,7 @@ TEST_F(ProcessTest, MissingProgramFailsAtOnce)
     EXPECT_EQ(platform::process_create_detached("/no/such/program", nullptr), -1);
 }
 
-TEST_F(ProcessTest, TerminateEndsARunningChild)
-{
+TEST_F(ProcessTest, TerminateEndsARunningChild) {
     platform::Process p;
     ASSERT_EQ(p.start_hidden("/bin/sleep 30"), 0);
     int pid = p.pid();
@@ -109,8 +103,7 @@ TEST_F(ProcessTest, TerminateEndsARunningChild)
     EXPECT_EQ(p.pid(), -1);
 }
 
-TEST_F(ProcessTest, DetachedProgramHasItsOwnSessionAndIsNotOurChild)
-{
+TEST_F(ProcessTest, DetachedProgramHasItsOwnSessionAndIsNotOurChild) {
     int pid = -1;
     ASSERT_EQ(platform::process_create_detached("/bin/sleep 30", &pid), 0);
     started.push_back(pid);
@@ -131,8 +124,7 @@ TEST_F(ProcessTest, DetachedProgramHasItsOwnSessionAndIsNotOurChild)
         if (e.pid == pid)
             seen = e.exe_name == fs::path(e.exe_path).filename().string() &&
                    e.exe_name.find("sleep") != std::string::npos;
-        if (e.pid == ::getpid())
-            self_seen = e.exe_name == "platform_process_tests";
+        if (e.pid == ::getpid()) self_seen = e.exe_name == "platform_process_tests";
     }
     EXPECT_TRUE(seen);
     EXPECT_TRUE(self_seen);
@@ -144,8 +136,7 @@ TEST_F(ProcessTest, DetachedProgramHasItsOwnSessionAndIsNotOurChild)
     EXPECT_FALSE(platform::process_can_open(999999999));
 }
 
-TEST_F(ProcessTest, RunWait)
-{
+TEST_F(ProcessTest, RunWait) {
     int code = -1;
     EXPECT_EQ(platform::process_run_wait({"sh", "-c", "exit 3"}, &code), 0);
     EXPECT_EQ(code, 3);

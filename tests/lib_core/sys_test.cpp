@@ -18,8 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(LcSys, ExtractFileName)
-{
+TEST(LcSys, ExtractFileName) {
     struct Case {
         const char* path;
         int result;
@@ -42,8 +41,7 @@ TEST(LcSys, ExtractFileName)
     }
 }
 
-TEST(LcSys, CommandLinesSurviveTheWindowsSplit)
-{
+TEST(LcSys, CommandLinesSurviveTheWindowsSplit) {
     struct Case {
         std::vector<std::string> args;
         std::string line;
@@ -58,14 +56,12 @@ TEST(LcSys, CommandLinesSurviveTheWindowsSplit)
         std::string line = LC_BuildCommandLine(c.args);
         EXPECT_EQ(line, c.line);
         std::vector<std::string> want = c.args;
-        if (want[0][0] == '"')
-            want[0] = want[0].substr(1, want[0].size() - 2);
+        if (want[0][0] == '"') want[0] = want[0].substr(1, want[0].size() - 2);
         EXPECT_EQ(platform::command_line_split(line), want) << line;
     }
 }
 
-TEST(LcSys, WindowsSplitRules)
-{
+TEST(LcSys, WindowsSplitRules) {
     using V = std::vector<std::string>;
     struct Case {
         const char* line;
@@ -77,28 +73,26 @@ TEST(LcSys, WindowsSplitRules)
         {"prog", V{"prog"}},
         {"  prog   a\tb  ", V{"prog", "a", "b"}},
         {"\"C:\\Program Files\\p\" x", V{"C:\\Program Files\\p", "x"}},
-        {"p a\\\\b", V{"p", "a\\\\b"}},                // backslashes alone are literal
-        {"p a\\\"b", V{"p", "a\"b"}},                  // \" is a quote
-        {"p \"a\\\\\" b", V{"p", "a\\", "b"}},          // \\" is a backslash, then the quote acts
-        {"p a\\\\\\\"b", V{"p", "a\\\"b"}},            // \\\" is a backslash and a quote
-        {"p \"a \"\" b\"", V{"p", "a \" b"}},          // "" inside quotes is one quote
+        {"p a\\\\b", V{"p", "a\\\\b"}},         // backslashes alone are literal
+        {"p a\\\"b", V{"p", "a\"b"}},           // \" is a quote
+        {"p \"a\\\\\" b", V{"p", "a\\", "b"}},  // \\" is a backslash, then the quote acts
+        {"p a\\\\\\\"b", V{"p", "a\\\"b"}},     // \\\" is a backslash and a quote
+        {"p \"a \"\" b\"", V{"p", "a \" b"}},   // "" inside quotes is one quote
         {"p \"\"", V{"p", ""}},
         {"p a\"b c\"d", V{"p", "ab cd"}},
         {"p \"open to the end", V{"p", "open to the end"}},
         {"C:\\dir\\prog.exe a", V{"C:\\dir\\prog.exe", "a"}},  // no escapes in the program
     };
-    for (auto& c : cases)
-        EXPECT_EQ(platform::command_line_split(c.line), c.args) << c.line;
+    for (auto& c : cases) EXPECT_EQ(platform::command_line_split(c.line), c.args) << c.line;
 }
 
 class LcFiles : public ::testing::Test {
-protected:
+  protected:
     tarvo_test::TempDir dir;
     std::string file(const char* name) { return dir.file(name); }
 };
 
-TEST_F(LcFiles, PidFiles)
-{
+TEST_F(LcFiles, PidFiles) {
     ASSERT_EQ(LC_OverWritePidFile(file("p").c_str(), 123456), 0);
     ASSERT_EQ(LC_OverWritePidFile(file("p").c_str(), 77), 0);  // replaced, not appended
     int pid = 0;
@@ -111,9 +105,9 @@ TEST_F(LcFiles, PidFiles)
         int pid;
     };
     const Case cases[] = {
-        {" \t812\r\n", 0, 812}, {"812\n\n", 0, 812}, {"", -1, 0},   {"  \r\n", -1, 0},
-        {"81 2", -1, 0},        {"-5", -1, 0},       {"0", -1, 0},  {"12abc", -1, 0},
-        {"99999999999", -1, 0},
+        {" \t812\r\n", 0, 812}, {"812\n\n", 0, 812}, {"", -1, 0},
+        {"  \r\n", -1, 0},      {"81 2", -1, 0},     {"-5", -1, 0},
+        {"0", -1, 0},           {"12abc", -1, 0},    {"99999999999", -1, 0},
     };
     for (auto& c : cases) {
         tarvo_test::write_file(file("q"), c.text);
@@ -126,8 +120,7 @@ TEST_F(LcFiles, PidFiles)
     EXPECT_EQ(LC_ReadPidFile(file("missing").c_str(), &pid), -1);
 }
 
-TEST_F(LcFiles, ExclusiveLock)
-{
+TEST_F(LcFiles, ExclusiveLock) {
     LC_FILELOCK first;
     ASSERT_EQ(LC_FileLockStart(file("lock").c_str(), first), 0);
     int pid = 0;

@@ -9,8 +9,8 @@
 
 #include "test_support.h"
 
-using tarvo_test::TempDir;
 using tarvo_test::read_file;
+using tarvo_test::TempDir;
 using tarvo_test::write_file;
 
 namespace {
@@ -21,11 +21,11 @@ using platform::profile_write_string;
 
 struct ReadCase {
     const char* what;
-    const char* text;     // file contents
+    const char* text;  // file contents
     const char* section;
     const char* key;
     const char* def;
-    std::size_t size;     // caller's buffer
+    std::size_t size;  // caller's buffer
     const char* want;
 };
 
@@ -36,7 +36,8 @@ const ReadCase read_cases[] = {
      "d", 64, "second"},
     {"key of another section is not taken", "[a]\nk=1\n[b]\nj=2\n", "b", "k", "d", 64, "d"},
     {"blanks around key and value", "[s]\n  k  =   v w  \t\n", "s", "k", "d", 64, "v w"},
-    {"blanks then one pair of quotes", "[s]\nk = \"  spaced  \"  \n", "s", "k", "d", 64, "  spaced  "},
+    {"blanks then one pair of quotes", "[s]\nk = \"  spaced  \"  \n", "s", "k", "d", 64,
+     "  spaced  "},
     {"single quotes", "[s]\nk='v'\n", "s", "k", "d", 64, "v"},
     {"only one pair of quotes", "[s]\nk=\"\"v\"\"\n", "s", "k", "d", 64, "\"v\""},
     {"unmatched quote kept", "[s]\nk=\"v\n", "s", "k", "d", 64, "\"v"},
@@ -60,8 +61,7 @@ const ReadCase read_cases[] = {
     {"key line before any section", "k=v\n[s]\n", "s", "k", "d", 64, "d"},
 };
 
-TEST(Profile, ReadStringFollowsTheProfileRules)
-{
+TEST(Profile, ReadStringFollowsTheProfileRules) {
     TempDir tmp;
     std::string path = tmp.file("t.ini");
     for (const ReadCase& c : read_cases) {
@@ -75,8 +75,7 @@ TEST(Profile, ReadStringFollowsTheProfileRules)
     }
 }
 
-TEST(Profile, MissingFileOrNoRoomGivesDefaultOrNothing)
-{
+TEST(Profile, MissingFileOrNoRoomGivesDefaultOrNothing) {
     TempDir tmp;
     std::string path = tmp.file("absent.ini");
     char buf[16];
@@ -98,8 +97,7 @@ TEST(Profile, MissingFileOrNoRoomGivesDefaultOrNothing)
     EXPECT_EQ(buf[0], 'x');
 }
 
-TEST(Profile, ReadIntTakesLeadingDigits)
-{
+TEST(Profile, ReadIntTakesLeadingDigits) {
     struct {
         const char* line;  // the key's line in [s], or "" for none
         int want;
@@ -127,16 +125,14 @@ TEST(Profile, ReadIntTakesLeadingDigits)
     }
 }
 
-TEST(Profile, WriteCreatesAndReplacesKeepingOtherLines)
-{
+TEST(Profile, WriteCreatesAndReplacesKeepingOtherLines) {
     TempDir tmp;
     std::string path = tmp.file("w.ini");
 
     ASSERT_EQ(profile_write_string("Main", "CachePath", "cache", path.c_str()), 0);
     EXPECT_EQ(read_file(path), "[Main]\r\nCachePath=cache\r\n");
 
-    write_file(path,
-               "; settings\n[a]\nx=1\nK = old\ny=2\n\n[b]\nk=b\n");
+    write_file(path, "; settings\n[a]\nx=1\nK = old\ny=2\n\n[b]\nk=b\n");
     ASSERT_EQ(profile_write_string("A", "k", "new", path.c_str()), 0);
     ASSERT_EQ(profile_write_string("a", "z", "9", path.c_str()), 0);
     ASSERT_EQ(profile_write_string("c", "q", "\"quoted\"", path.c_str()), 0);
@@ -150,8 +146,7 @@ TEST(Profile, WriteCreatesAndReplacesKeepingOtherLines)
     EXPECT_STREQ(buf, "quoted");
 }
 
-TEST(Profile, WriteRefusesWhatWouldNotReadBack)
-{
+TEST(Profile, WriteRefusesWhatWouldNotReadBack) {
     TempDir tmp;
     std::string path = tmp.file("r.ini");
     write_file(path, "[s]\nk=v\n");

@@ -13,8 +13,8 @@
 
 #include "test_support.h"
 
-using tarvo_test::TempDir;
 using tarvo_test::read_file;
+using tarvo_test::TempDir;
 using tarvo_test::write_file;
 
 namespace {
@@ -30,9 +30,8 @@ const char* const product_key = "Software\\Quorlen\\Productions\\06";
 // Points the registry at a file of a fresh temporary folder and puts the
 // environment back afterwards.
 class Registry : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         for (const char* name : {"TARVO_REGISTRY", "XDG_CONFIG_HOME", "HOME"}) {
             const char* v = std::getenv(name);
             saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
@@ -40,8 +39,7 @@ protected:
         file_ = tmp_.file("registry.reg");
         ::setenv("TARVO_REGISTRY", file_.c_str(), 1);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         for (auto& [name, value] : saved_) {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);
@@ -50,11 +48,9 @@ protected:
         }
     }
 
-    std::string text(RegKey& key, const char* name)
-    {
+    std::string text(RegKey& key, const char* name) {
         RegValue v;
-        if (key.query(name, v) != 0 || v.type != RegType::string)
-            return "<none>";
+        if (key.query(name, v) != 0 || v.type != RegType::string) return "<none>";
         return v.text;
     }
 
@@ -63,8 +59,7 @@ protected:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-TEST_F(Registry, FileLocationFollowsTheEnvironment)
-{
+TEST_F(Registry, FileLocationFollowsTheEnvironment) {
     EXPECT_EQ(platform::registry_file(), file_);
     ::unsetenv("TARVO_REGISTRY");
     ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
@@ -74,8 +69,7 @@ TEST_F(Registry, FileLocationFollowsTheEnvironment)
     EXPECT_EQ(platform::registry_file(), "/home/u/.config/tarvo/registry.reg");
 }
 
-TEST_F(Registry, ValuesRoundTripInTheRegFormat)
-{
+TEST_F(Registry, ValuesRoundTripInTheRegFormat) {
     RegKey key;
     ASSERT_EQ(RegKey::create(hklm, product_key, key), 0);
     const std::string awkward = "C:\\videos\\ \"quoted\" \\\\server\\ end\\";
@@ -108,7 +102,8 @@ TEST_F(Registry, ValuesRoundTripInTheRegFormat)
     std::string file = read_file(file_);
     EXPECT_EQ(file.rfind("Windows Registry Editor Version 5.00\r\n\r\n", 0), 0u) << file;
     EXPECT_NE(file.find("\r\n[HKEY_LOCAL_MACHINE\\Software\\Quorlen\\Productions\\06]\r\n"),
-              std::string::npos) << file;
+              std::string::npos)
+        << file;
     EXPECT_NE(file.find("\r\n\"MaxSpace\"=dword:000003e8\r\n"), std::string::npos) << file;
     EXPECT_NE(file.find("\r\n@=\"default\"\r\n"), std::string::npos) << file;
     for (std::size_t i = 0; i < file.size(); i++) {
@@ -118,8 +113,7 @@ TEST_F(Registry, ValuesRoundTripInTheRegFormat)
     }
 }
 
-TEST_F(Registry, ReadsHandWrittenLfFileAndKeepsWhatItDoesNotKnow)
-{
+TEST_F(Registry, ReadsHandWrittenLfFileAndKeepsWhatItDoesNotKnow) {
     write_file(file_,
                "Windows Registry Editor Version 5.00\n"
                "\n"
@@ -149,16 +143,18 @@ TEST_F(Registry, ReadsHandWrittenLfFileAndKeepsWhatItDoesNotKnow)
 
     ASSERT_EQ(key.set_string("SpaceUsed", "5"), 0);
     std::string file = read_file(file_);
-    EXPECT_NE(file.find("; kept by another program\r\n[HKEY_CLASSES_ROOT\\.flv]\r\n@=\"flvfile\"\r\n"),
-              std::string::npos) << file;
+    EXPECT_NE(
+        file.find("; kept by another program\r\n[HKEY_CLASSES_ROOT\\.flv]\r\n@=\"flvfile\"\r\n"),
+        std::string::npos)
+        << file;
     EXPECT_NE(file.find("\"Blob\"=hex:01,02,\\\r\n  03,04\r\n\"Next\"=\"after blob\"\r\n"
                         "\"SpaceUsed\"=\"5\"\r\n"),
-              std::string::npos) << file;
+              std::string::npos)
+        << file;
     EXPECT_EQ(text(key, "cachepath"), "D:\\v");
 }
 
-TEST_F(Registry, OpenNeedsTheKeyCreateMakesItWithParents)
-{
+TEST_F(Registry, OpenNeedsTheKeyCreateMakesItWithParents) {
     RegKey key;
     errno = 0;
     EXPECT_EQ(RegKey::open(hklm, product_key, key), -1);  // no file at all yet
@@ -192,10 +188,10 @@ TEST_F(Registry, OpenNeedsTheKeyCreateMakesItWithParents)
     EXPECT_EQ(v.dword, 5u);
 }
 
-TEST_F(Registry, KeysListedOnlyByDeeperSectionsExist)
-{
-    write_file(file_, "Windows Registry Editor Version 5.00\r\n\r\n"
-                      "[HKEY_CURRENT_USER\\A\\B\\C]\r\n\"v\"=\"1\"\r\n");
+TEST_F(Registry, KeysListedOnlyByDeeperSectionsExist) {
+    write_file(file_,
+               "Windows Registry Editor Version 5.00\r\n\r\n"
+               "[HKEY_CURRENT_USER\\A\\B\\C]\r\n\"v\"=\"1\"\r\n");
     RegKey key;
     ASSERT_EQ(RegKey::open(RegRoot::current_user, "a", key), 0);
     std::vector<std::string> subs;
@@ -208,8 +204,7 @@ TEST_F(Registry, KeysListedOnlyByDeeperSectionsExist)
     EXPECT_EQ(text(key, "v"), "1");
 }
 
-TEST_F(Registry, SubkeysValueNamesAndDeletion)
-{
+TEST_F(Registry, SubkeysValueNamesAndDeletion) {
     RegKey a, b1, b2, c;
     ASSERT_EQ(RegKey::create(hklm, "A\\B1", b1), 0);
     ASSERT_EQ(RegKey::create(hklm, "A\\B2\\C", c), 0);
@@ -249,8 +244,7 @@ TEST_F(Registry, SubkeysValueNamesAndDeletion)
     EXPECT_EQ(RegKey::open(hklm, "A\\B2", c), -1);
 }
 
-TEST_F(Registry, RefusesWhatWouldBreakTheFile)
-{
+TEST_F(Registry, RefusesWhatWouldBreakTheFile) {
     RegKey key;
     ASSERT_EQ(RegKey::create(hklm, product_key, key), 0);
     ASSERT_EQ(key.set_string("Name", "ok"), 0);
@@ -273,23 +267,18 @@ TEST_F(Registry, RefusesWhatWouldBreakTheFile)
 // One writer process: sets its own value `rounds` times, each time checking
 // that its own last value reads back and the other writer's value never goes
 // back (a lost update would do either). Exit status 0 when all held.
-int writer(int me, int rounds)
-{
+int writer(int me, int rounds) {
     RegKey key;
-    if (RegKey::open(hklm, product_key, key) != 0)
-        return 10;
+    if (RegKey::open(hklm, product_key, key) != 0) return 10;
     std::string mine = "Writer" + std::to_string(me);
     std::string theirs = "Writer" + std::to_string(1 - me);
     std::uint32_t seen = 0;
     for (int n = 1; n <= rounds; n++) {
-        if (key.set_dword(mine, static_cast<std::uint32_t>(n)) != 0)
-            return 11;
+        if (key.set_dword(mine, static_cast<std::uint32_t>(n)) != 0) return 11;
         RegValue v;
-        if (key.query(mine, v) != 0 || v.dword != static_cast<std::uint32_t>(n))
-            return 12;
+        if (key.query(mine, v) != 0 || v.dword != static_cast<std::uint32_t>(n)) return 12;
         if (key.query(theirs, v) == 0) {
-            if (v.dword < seen)
-                return 13;
+            if (v.dword < seen) return 13;
             seen = v.dword;
         } else if (seen != 0) {
             return 14;
@@ -298,8 +287,7 @@ int writer(int me, int rounds)
     return key.set_string(mine + "Path", "C:\\done\\" + std::to_string(me)) == 0 ? 0 : 15;
 }
 
-TEST_F(Registry, TwoProcessesWritingAtOnceLoseNeitherValue)
-{
+TEST_F(Registry, TwoProcessesWritingAtOnceLoseNeitherValue) {
     const int rounds = 200;
     RegKey key;
     ASSERT_EQ(RegKey::create(hklm, product_key, key), 0);

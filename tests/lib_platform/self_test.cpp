@@ -1,5 +1,5 @@
-#include "platform/file.h"
 #include "platform/self.h"
+#include "platform/file.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,7 @@ using tarvo_test::write_file;
 
 namespace fs = std::filesystem;
 
-TEST(Self, ProgramFolderIsTheFolderOfThisBinary)
-{
+TEST(Self, ProgramFolderIsTheFolderOfThisBinary) {
     std::string folder = platform::program_folder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.front(), '/');
@@ -21,8 +20,7 @@ TEST(Self, ProgramFolderIsTheFolderOfThisBinary)
     EXPECT_TRUE(fs::is_regular_file(folder + "platform_tests"));
 }
 
-TEST(File, MakeFoldersCreatesNestedParents)
-{
+TEST(File, MakeFoldersCreatesNestedParents) {
     TempDir tmp;
     // Folder names in this system end with "/".
     EXPECT_EQ(platform::make_folders((tmp.folder() + "a/b/c/").c_str()), 0);

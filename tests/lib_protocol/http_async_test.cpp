@@ -15,9 +15,8 @@ namespace {
 
 // A loop with one async stream; the test plays the peer on the other end.
 class AsyncWire {
-public:
-    AsyncWire()
-    {
+  public:
+    AsyncWire() {
         aio_ = acl_aio_create_ex(0, 0, 0, 10000);
         int fds[2];
         EXPECT_EQ(platform::sock_pair(fds), 0);
@@ -26,8 +25,7 @@ public:
         acl_vstream_add_close_handle(vs, on_stream_close, this);
         astream_ = acl_aio_open(aio_, vs);
     }
-    ~AsyncWire()
-    {
+    ~AsyncWire() {
         if (!closed_) {
             acl_aio_iocp_close(astream_);
             run_until([this] { return closed_; });
@@ -39,8 +37,7 @@ public:
     ACL_ASTREAM* astream() { return astream_; }
     bool closed() const { return closed_; }
 
-    void send(const std::string& data)
-    {
+    void send(const std::string& data) {
         size_t off = 0;
         while (off < data.size()) {
             long n = platform::sock_send(peer_, data.data() + off, data.size() - off);
@@ -48,25 +45,20 @@ public:
             off += static_cast<size_t>(n);
         }
     }
-    void close_peer()
-    {
-        if (peer_ >= 0)
-            platform::sock_close(peer_);
+    void close_peer() {
+        if (peer_ >= 0) platform::sock_close(peer_);
         peer_ = -1;
     }
 
     // Runs loop passes until `done` holds (at most a few seconds).
     template <typename Done>
-    bool run_until(Done done, int passes = 400)
-    {
-        for (int i = 0; i < passes && !done(); i++)
-            acl_aio_loop(aio_);
+    bool run_until(Done done, int passes = 400) {
+        for (int i = 0; i < passes && !done(); i++) acl_aio_loop(aio_);
         return done();
     }
 
-private:
-    static void on_stream_close(ACL_VSTREAM*, void* context)
-    {
+  private:
+    static void on_stream_close(ACL_VSTREAM*, void* context) {
         static_cast<AsyncWire*>(context)->closed_ = true;
     }
 
@@ -86,14 +78,12 @@ struct ResponseFlow {
     bool done = false;
     int stop_after = -1;  // deliveries after which the body callback returns -1
 
-    ~ResponseFlow()
-    {
+    ~ResponseFlow() {
         http_res_free(reader);
         http_hdr_res_free(res);
     }
 
-    static int on_header(int status, void* arg)
-    {
+    static int on_header(int status, void* arg) {
         auto* flow = static_cast<ResponseFlow*>(arg);
         flow->hdr_status = status;
         if (status != HTTP_CHAT_OK || http_hdr_res_parse(flow->res) < 0) {
@@ -105,15 +95,13 @@ struct ResponseFlow {
         return 0;
     }
 
-    static int on_body(int status, char* data, int dlen, void* arg)
-    {
+    static int on_body(int status, char* data, int dlen, void* arg) {
         auto* flow = static_cast<ResponseFlow*>(arg);
-        bool progress = status == HTTP_CHAT_DATA || status == HTTP_CHAT_CHUNK_HDR
-                        || status == HTTP_CHAT_CHUNK_TRAILER;
+        bool progress = status == HTTP_CHAT_DATA || status == HTTP_CHAT_CHUNK_HDR ||
+                        status == HTTP_CHAT_CHUNK_TRAILER;
         flow->got.push_back({status, progress ? std::string(data, static_cast<size_t>(dlen))
                                               : std::to_string(dlen)});
-        if (!progress)
-            flow->done = true;
+        if (!progress) flow->done = true;
         if (flow->stop_after >= 0 && static_cast<int>(flow->got.size()) >= flow->stop_after) {
             flow->done = true;
             return -1;
@@ -121,19 +109,16 @@ struct ResponseFlow {
         return 0;
     }
 
-    void start(AsyncWire& wire, int timeout = 5)
-    {
+    void start(AsyncWire& wire, int timeout = 5) {
         astream = wire.astream();
         http_hdr_res_get_async(res, astream, on_header, this, timeout);
     }
 
     // Puts `text` on the wire (then the peer's close when asked), starts
     // reading and runs the loop until the flow is done; false when it never is.
-    bool feed(AsyncWire& wire, const std::string& text, bool close_peer = false)
-    {
+    bool feed(AsyncWire& wire, const std::string& text, bool close_peer = false) {
         wire.send(text);
-        if (close_peer)
-            wire.close_peer();
+        if (close_peer) wire.close_peer();
         start(wire);
         return wire.run_until([this] { return done; });
     }
@@ -141,12 +126,11 @@ struct ResponseFlow {
 
 // Joins consecutive data deliveries so that tests do not depend on how the
 // socket split the bytes.
-std::vector<Delivery> merge_data(const std::vector<Delivery>& in)
-{
+std::vector<Delivery> merge_data(const std::vector<Delivery>& in) {
     std::vector<Delivery> out;
     for (const Delivery& d : in) {
-        if (d.status == HTTP_CHAT_DATA && !out.empty() && out.back().status == HTTP_CHAT_DATA
-            && d.data != "\r\n" && out.back().data != "\r\n")
+        if (d.status == HTTP_CHAT_DATA && !out.empty() && out.back().status == HTTP_CHAT_DATA &&
+            d.data != "\r\n" && out.back().data != "\r\n")
             out.back().data += d.data;
         else
             out.push_back(d);
@@ -156,22 +140,20 @@ std::vector<Delivery> merge_data(const std::vector<Delivery>& in)
 
 }  // namespace
 
-TEST(HttpChatAsync, ChunkedBodyDeliveredAsRead)
-{
+TEST(HttpChatAsync, ChunkedBodyDeliveredAsRead) {
     AsyncWire wire;
     ResponseFlow flow;
-    ASSERT_TRUE(flow.feed(wire, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"));
+    ASSERT_TRUE(flow.feed(
+        wire, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"));
     std::vector<Delivery> expected = {
-        {HTTP_CHAT_CHUNK_HDR, "5\r\n"},   {HTTP_CHAT_DATA, "hello"},
-        {HTTP_CHAT_DATA, "\r\n"},         {HTTP_CHAT_CHUNK_HDR, "0\r\n"},
-        {HTTP_CHAT_CHUNK_TRAILER, "\r\n"}, {HTTP_CHAT_OK, "15"},
+        {HTTP_CHAT_CHUNK_HDR, "5\r\n"}, {HTTP_CHAT_DATA, "hello"},         {HTTP_CHAT_DATA, "\r\n"},
+        {HTTP_CHAT_CHUNK_HDR, "0\r\n"}, {HTTP_CHAT_CHUNK_TRAILER, "\r\n"}, {HTTP_CHAT_OK, "15"},
     };
     EXPECT_EQ(flow.got, expected);
     EXPECT_EQ(flow.hdr_status, HTTP_CHAT_OK);
 }
 
-TEST(HttpChatAsync, BodyEndings)
-{
+TEST(HttpChatAsync, BodyEndings) {
     const std::string big(20000, 'b');
     const struct {
         const char* name;
@@ -180,21 +162,31 @@ TEST(HttpChatAsync, BodyEndings)
         std::vector<Delivery> expected;
     } cases[] = {
         {"length in pieces of at most 8192",
-         "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n\r\n" + big + "extra", false,
+         "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n\r\n" + big + "extra",
+         false,
          {{HTTP_CHAT_DATA, big}, {HTTP_CHAT_OK, "20000"}}},
-        {"until close", "HTTP/1.0 200 OK\r\n\r\nto the end", true,
+        {"until close",
+         "HTTP/1.0 200 OK\r\n\r\nto the end",
+         true,
          {{HTTP_CHAT_DATA, "to the end"}, {HTTP_CHAT_OK, "10"}}},
-        {"length cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", true,
+        {"length cut short",
+         "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc",
+         true,
          {{HTTP_CHAT_DATA, "abc"}, {HTTP_CHAT_ERR_IO, "0"}}},
         {"chunked cut short",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n", true,
-         {{HTTP_CHAT_CHUNK_HDR, "2\r\n"}, {HTTP_CHAT_DATA, "ab"}, {HTTP_CHAT_DATA, "\r\n"},
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n",
+         true,
+         {{HTTP_CHAT_CHUNK_HDR, "2\r\n"},
+          {HTTP_CHAT_DATA, "ab"},
+          {HTTP_CHAT_DATA, "\r\n"},
           {HTTP_CHAT_ERR_IO, "0"}}},
         {"chunk size beyond 64 bits",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1FFFFFFFFFFFFFFFF\r\nx", false,
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1FFFFFFFFFFFFFFFF\r\nx",
+         false,
          {{HTTP_CHAT_ERR_PROTO, "0"}}},
         {"chunk longer than announced",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nab\r\n0\r\n\r\n", false,
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nab\r\n0\r\n\r\n",
+         false,
          {{HTTP_CHAT_CHUNK_HDR, "1\r\n"}, {HTTP_CHAT_DATA, "a"}, {HTTP_CHAT_ERR_PROTO, "0"}}},
     };
     for (const auto& c : cases) {
@@ -203,19 +195,16 @@ TEST(HttpChatAsync, BodyEndings)
         ResponseFlow flow;
         ASSERT_TRUE(flow.feed(wire, c.wire, c.close_peer));
         EXPECT_EQ(merge_data(flow.got), c.expected);
-        for (const Delivery& d : flow.got)
-            EXPECT_LE(d.data.size(), 8192u);
+        for (const Delivery& d : flow.got) EXPECT_LE(d.data.size(), 8192u);
         if (c.expected.back().status >= HTTP_CHAT_ERR_MIN) {
             EXPECT_TRUE(wire.run_until([&] { return wire.closed(); }));
         }
     }
 }
 
-TEST(HttpChatAsync, HeaderEndings)
-{
+TEST(HttpChatAsync, HeaderEndings) {
     std::string many = "HTTP/1.1 200 OK\r\n";
-    for (int i = 0; i < 1030; i++)
-        many += "X: v\r\n";
+    for (int i = 0; i < 1030; i++) many += "X: v\r\n";
     const struct {
         const char* name;
         std::string wire;
@@ -237,8 +226,7 @@ TEST(HttpChatAsync, HeaderEndings)
     }
 }
 
-TEST(HttpChatAsync, HeaderTimeout)
-{
+TEST(HttpChatAsync, HeaderTimeout) {
     AsyncWire wire;
     ResponseFlow flow;
     wire.send("HTTP/1.1 200 OK\r\n");
@@ -248,8 +236,7 @@ TEST(HttpChatAsync, HeaderTimeout)
     EXPECT_TRUE(wire.run_until([&] { return wire.closed(); }));
 }
 
-TEST(HttpChatAsync, NegativeResultStopsTheBody)
-{
+TEST(HttpChatAsync, NegativeResultStopsTheBody) {
     AsyncWire wire;
     ResponseFlow flow;
     flow.stop_after = 2;
@@ -265,33 +252,28 @@ struct OwnCallbacks {
     int closes = 0;
     int timeouts = 0;
     int reads = 0;
-    static int on_close(ACL_ASTREAM*, void* context)
-    {
+    static int on_close(ACL_ASTREAM*, void* context) {
         static_cast<OwnCallbacks*>(context)->closes++;
         return 0;
     }
-    static int on_timeout(ACL_ASTREAM*, void* context)
-    {
+    static int on_timeout(ACL_ASTREAM*, void* context) {
         static_cast<OwnCallbacks*>(context)->timeouts++;
         return 0;
     }
-    static int on_read(ACL_ASTREAM*, void* context, char*, int)
-    {
+    static int on_read(ACL_ASTREAM*, void* context, char*, int) {
         static_cast<OwnCallbacks*>(context)->reads++;
         return 0;
     }
 };
 
-int count_header(int status, void* arg)
-{
+int count_header(int status, void* arg) {
     static_cast<std::vector<int>*>(arg)->push_back(status);
     return 0;
 }
 
 }  // namespace
 
-TEST(HttpChatAsync, StreamsOwnCallbacksTakeOverAndComeBack)
-{
+TEST(HttpChatAsync, StreamsOwnCallbacksTakeOverAndComeBack) {
     // Completed: the stream gets its callbacks and context back.
     {
         AsyncWire wire;
@@ -319,8 +301,8 @@ TEST(HttpChatAsync, StreamsOwnCallbacksTakeOverAndComeBack)
     {
         AsyncWire wire;
         OwnCallbacks own;
-        acl_aio_ctl(wire.astream(), ACL_AIO_CTL_CLOSE_FN, OwnCallbacks::on_close,
-                    ACL_AIO_CTL_CTX, &own, ACL_AIO_CTL_END);
+        acl_aio_ctl(wire.astream(), ACL_AIO_CTL_CLOSE_FN, OwnCallbacks::on_close, ACL_AIO_CTL_CTX,
+                    &own, ACL_AIO_CTL_END);
         HTTP_HDR_RES* res = http_hdr_res_new();
         std::vector<int> statuses;
         wire.send("HTTP/1.1 200 OK\r\n");
@@ -338,8 +320,7 @@ namespace {
 struct RequestBody {
     std::vector<Delivery> got;
     bool done = false;
-    static int on_body(int status, char* data, int dlen, void* arg)
-    {
+    static int on_body(int status, char* data, int dlen, void* arg) {
         auto* self = static_cast<RequestBody*>(arg);
         bool progress = status > 0 && status < HTTP_CHAT_ERR_MIN;
         self->got.push_back({status, progress ? std::string(data, static_cast<size_t>(dlen))
@@ -351,8 +332,7 @@ struct RequestBody {
 
 }  // namespace
 
-TEST(HttpChatAsync, RequestBodies)
-{
+TEST(HttpChatAsync, RequestBodies) {
     AsyncWire wire;
     HTTP_HDR_REQ* req = http_hdr_req_new();
     feed_header(&req->hdr, "POST /f HTTP/1.1\r\nHost: h\r\nContent-Length: 4\r\n\r\n");

@@ -16,9 +16,8 @@ struct BodyFree {
     void operator()(HTTP_BODY* b) const { http_body_free(b); }
 };
 
-std::vector<Delivery> read(const std::string& wire, int chunked, int64_t length, size_t piece = 8192,
-                           int until_close = 1)
-{
+std::vector<Delivery> read(const std::string& wire, int chunked, int64_t length,
+                           size_t piece = 8192, int until_close = 1) {
     std::unique_ptr<HTTP_BODY, BodyFree> body(http_body_new());
     http_body_start(body.get(), chunked, length, until_close);
     return read_body(body.get(), wire, piece);
@@ -26,30 +25,30 @@ std::vector<Delivery> read(const std::string& wire, int chunked, int64_t length,
 
 }  // namespace
 
-TEST(HttpBody, ChunkedDeliveryAsRead)
-{
+TEST(HttpBody, ChunkedDeliveryAsRead) {
     std::vector<Delivery> expected = {
-        {HTTP_CHAT_CHUNK_HDR, "5\r\n"},   {HTTP_CHAT_DATA, "hello"},
-        {HTTP_CHAT_DATA, "\r\n"},         {HTTP_CHAT_CHUNK_HDR, "0\r\n"},
-        {HTTP_CHAT_CHUNK_TRAILER, "\r\n"}, {HTTP_CHAT_OK, "15"},
+        {HTTP_CHAT_CHUNK_HDR, "5\r\n"}, {HTTP_CHAT_DATA, "hello"},         {HTTP_CHAT_DATA, "\r\n"},
+        {HTTP_CHAT_CHUNK_HDR, "0\r\n"}, {HTTP_CHAT_CHUNK_TRAILER, "\r\n"}, {HTTP_CHAT_OK, "15"},
     };
     EXPECT_EQ(read("5\r\nhello\r\n0\r\n\r\n", 1, -1), expected);
 }
 
-TEST(HttpBody, ChunkedWithExtensionsTrailersAndBarelineBreaks)
-{
+TEST(HttpBody, ChunkedWithExtensionsTrailersAndBarelineBreaks) {
     std::vector<Delivery> expected = {
-        {HTTP_CHAT_CHUNK_HDR, "A;name=v\n"}, {HTTP_CHAT_DATA, "0123"},
-        {HTTP_CHAT_DATA, "4567"},           {HTTP_CHAT_DATA, "89"},
-        {HTTP_CHAT_DATA, "\n"},             {HTTP_CHAT_CHUNK_HDR, "0\r\n"},
-        {HTTP_CHAT_CHUNK_TRAILER, "X-Sum: 1\r\n"}, {HTTP_CHAT_CHUNK_TRAILER, "\n"},
+        {HTTP_CHAT_CHUNK_HDR, "A;name=v\n"},
+        {HTTP_CHAT_DATA, "0123"},
+        {HTTP_CHAT_DATA, "4567"},
+        {HTTP_CHAT_DATA, "89"},
+        {HTTP_CHAT_DATA, "\n"},
+        {HTTP_CHAT_CHUNK_HDR, "0\r\n"},
+        {HTTP_CHAT_CHUNK_TRAILER, "X-Sum: 1\r\n"},
+        {HTTP_CHAT_CHUNK_TRAILER, "\n"},
         {HTTP_CHAT_OK, "34"},
     };
     EXPECT_EQ(read("A;name=v\n0123456789\n0\r\nX-Sum: 1\r\n\nleft over", 1, -1, 4), expected);
 }
 
-TEST(HttpBody, MalformedChunkFramingFails)
-{
+TEST(HttpBody, MalformedChunkFramingFails) {
     const struct {
         const char* name;
         std::string wire;
@@ -73,22 +72,19 @@ TEST(HttpBody, MalformedChunkFramingFails)
     EXPECT_EQ(size, INT64_MAX);
 }
 
-TEST(HttpBody, CloseBeforeTheEnd)
-{
+TEST(HttpBody, CloseBeforeTheEnd) {
     EXPECT_EQ(read("5\r\nhel", 1, -1).back().status, HTTP_CHAT_ERR_IO);
     EXPECT_EQ(read("5\r\nhello\r\n0\r\nX: 1\r\n", 1, -1).back().status, HTTP_CHAT_ERR_IO);
     EXPECT_EQ(read("abc", 0, 10).back().status, HTTP_CHAT_ERR_IO);
 }
 
-TEST(HttpBody, LengthDelimitedStopsAtTheLength)
-{
+TEST(HttpBody, LengthDelimitedStopsAtTheLength) {
     std::vector<Delivery> expected = {
         {HTTP_CHAT_DATA, "abcd"}, {HTTP_CHAT_DATA, "ef"}, {HTTP_CHAT_OK, "6"}};
     EXPECT_EQ(read("abcdefEXTRA", 0, 6, 4), expected);
 }
 
-TEST(HttpBody, UntilCloseOrNothing)
-{
+TEST(HttpBody, UntilCloseOrNothing) {
     std::vector<Delivery> expected = {
         {HTTP_CHAT_DATA, "abc"}, {HTTP_CHAT_DATA, "de"}, {HTTP_CHAT_OK, "5"}};
     EXPECT_EQ(read("abcde", 0, -1, 3), expected);

@@ -22,22 +22,19 @@ struct ResFree {
 using ReqPtr = std::unique_ptr<HTTP_HDR_REQ, ReqFree>;
 using ResPtr = std::unique_ptr<HTTP_HDR_RES, ResFree>;
 
-ReqPtr read_request(const std::string& text)
-{
+ReqPtr read_request(const std::string& text) {
     ReqPtr req(http_hdr_req_new());
     EXPECT_EQ(feed_header(&req->hdr, text), HTTP_CHAT_OK) << text;
     return req;
 }
 
-ResPtr read_response(const std::string& text)
-{
+ResPtr read_response(const std::string& text) {
     ResPtr res(http_hdr_res_new());
     EXPECT_EQ(feed_header(&res->hdr, text), HTTP_CHAT_OK) << text;
     return res;
 }
 
-std::string build_request(const HTTP_HDR_REQ* req)
-{
+std::string build_request(const HTTP_HDR_REQ* req) {
     std::string out;
     http_hdr_build_request(req, out);
     return out;
@@ -57,47 +54,140 @@ struct RequestCase {
 
 }  // namespace
 
-TEST(HttpHdrReq, RequestLines)
-{
+TEST(HttpHdrReq, RequestLines) {
     const RequestCase cases[] = {
         {"absolute URL without Host",
-         "GET http://www.example.com/x/./y/../z?p=1&p=2&q HTTP/1.1\r\nAccept: */*\r\n\r\n", 0,
-         "www.example.com", 80, "/x/./y/../z?p=1&p=2&q", "/x/y/z", {{"p", "1"}}, 1, 1},
-        {"single piece path, version 1.0", "GET /index.html HTTP/1.0\r\nHost: a.com\r\n\r\n", 0,
-         "a.com", 80, "/index.html", "index.html", {}, 1, 0},
-        {"CONNECT with Host", "CONNECT host:443 HTTP/1.1\r\nHost: host:443\r\n\r\n", 0,
-         "host:443", 443, "/", "/", {}, 1, 1},
-        {"CONNECT without Host names the host", "CONNECT mail.example.com:993 HTTP/1.0\r\n\r\n", 0,
-         "mail.example.com:993", 993, "/", "/", {}, 1, 0},
-        {"port from Host, trailing slash kept", "post /a/ HTTP/1.1\r\nhost: h:8080\r\n\r\n", 0,
-         "h:8080", 8080, "/a/", "a/", {}, 1, 1},
-        {"https URL wins over the host's port", "HEAD https://s.com:8443/v HTTP/1.1\r\n\r\n", 0,
-         "s.com:8443", 443, "/v", "v", {}, 1, 1},
-        {"Host entry wins over the URL", "GET http://url.com/ HTTP/1.1\r\nHost: hdr.com\r\n\r\n", 0,
-         "hdr.com", 80, "/", "/", {}, 1, 1},
-        {"absolute URL without a path", "GET http://bare.com HTTP/1.1\r\n\r\n", 0, "bare.com", 80,
-         "/", "/", {}, 1, 1},
-        {"port 0 becomes 80", "GET / HTTP/1.1\r\nHost: z.com:0\r\n\r\n", 0, "z.com:0", 80, "/",
-         "/", {}, 1, 1},
-        {"empty query", "GET /a/b?  HTTP/1.1\r\nHost: q\r\n\r\n", 0, "q", 80, "/a/b?", "/a/b", {},
-         1, 1},
-        {"tabs between parts", "GET\t/a\tHTTP/1.1\r\nHost: t\r\n\r\n", 0, "t", 80, "/a", "a", {},
-         1, 1},
+         "GET http://www.example.com/x/./y/../z?p=1&p=2&q HTTP/1.1\r\nAccept: */*\r\n\r\n",
+         0,
+         "www.example.com",
+         80,
+         "/x/./y/../z?p=1&p=2&q",
+         "/x/y/z",
+         {{"p", "1"}},
+         1,
+         1},
+        {"single piece path, version 1.0",
+         "GET /index.html HTTP/1.0\r\nHost: a.com\r\n\r\n",
+         0,
+         "a.com",
+         80,
+         "/index.html",
+         "index.html",
+         {},
+         1,
+         0},
+        {"CONNECT with Host",
+         "CONNECT host:443 HTTP/1.1\r\nHost: host:443\r\n\r\n",
+         0,
+         "host:443",
+         443,
+         "/",
+         "/",
+         {},
+         1,
+         1},
+        {"CONNECT without Host names the host",
+         "CONNECT mail.example.com:993 HTTP/1.0\r\n\r\n",
+         0,
+         "mail.example.com:993",
+         993,
+         "/",
+         "/",
+         {},
+         1,
+         0},
+        {"port from Host, trailing slash kept",
+         "post /a/ HTTP/1.1\r\nhost: h:8080\r\n\r\n",
+         0,
+         "h:8080",
+         8080,
+         "/a/",
+         "a/",
+         {},
+         1,
+         1},
+        {"https URL wins over the host's port",
+         "HEAD https://s.com:8443/v HTTP/1.1\r\n\r\n",
+         0,
+         "s.com:8443",
+         443,
+         "/v",
+         "v",
+         {},
+         1,
+         1},
+        {"Host entry wins over the URL",
+         "GET http://url.com/ HTTP/1.1\r\nHost: hdr.com\r\n\r\n",
+         0,
+         "hdr.com",
+         80,
+         "/",
+         "/",
+         {},
+         1,
+         1},
+        {"absolute URL without a path",
+         "GET http://bare.com HTTP/1.1\r\n\r\n",
+         0,
+         "bare.com",
+         80,
+         "/",
+         "/",
+         {},
+         1,
+         1},
+        {"port 0 becomes 80",
+         "GET / HTTP/1.1\r\nHost: z.com:0\r\n\r\n",
+         0,
+         "z.com:0",
+         80,
+         "/",
+         "/",
+         {},
+         1,
+         1},
+        {"empty query",
+         "GET /a/b?  HTTP/1.1\r\nHost: q\r\n\r\n",
+         0,
+         "q",
+         80,
+         "/a/b?",
+         "/a/b",
+         {},
+         1,
+         1},
+        {"tabs between parts",
+         "GET\t/a\tHTTP/1.1\r\nHost: t\r\n\r\n",
+         0,
+         "t",
+         80,
+         "/a",
+         "a",
+         {},
+         1,
+         1},
         {"unknown method", "PUT /a HTTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"three parts", "GET /a b HTTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"no version", "GET /a\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"not HTTP", "GET /a FTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"version too large", "GET /a HTTP/4294967296.1\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"version without minor", "GET /a HTTP/1\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
-        {"negative Content-Length", "POST /a HTTP/1.1\r\nContent-Length: -5\r\n\r\n", -1, "", 80,
-         "", "", {}, 0, 0},
+        {"negative Content-Length",
+         "POST /a HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+         -1,
+         "",
+         80,
+         "",
+         "",
+         {},
+         0,
+         0},
     };
     for (const RequestCase& c : cases) {
         SCOPED_TRACE(c.name);
         ReqPtr req = read_request(c.text);
         ASSERT_EQ(http_hdr_req_parse_all(req.get()), c.result);
-        if (c.result != 0)
-            continue;
+        if (c.result != 0) continue;
         EXPECT_EQ(req->host, c.host);
         EXPECT_EQ(req->port, c.port);
         EXPECT_EQ(req->url_part, c.url_part);
@@ -110,19 +200,21 @@ TEST(HttpHdrReq, RequestLines)
     }
 }
 
-TEST(HttpHdrReq, PathNormalisation)
-{
+TEST(HttpHdrReq, PathNormalisation) {
     const std::pair<std::string, std::string> cases[] = {
-        {"/x/./y/../z", "/x/y/z"}, {"/index.html", "index.html"}, {"/", "/"},
-        {"//a//b//", "/a/b/"},     {"/./../", "/"},               {"", ""},
-        {"/a/..", "a"},            {"/..", ""},
+        {"/x/./y/../z", "/x/y/z"},
+        {"/index.html", "index.html"},
+        {"/", "/"},
+        {"//a//b//", "/a/b/"},
+        {"/./../", "/"},
+        {"", ""},
+        {"/a/..", "a"},
+        {"/..", ""},
     };
-    for (const auto& [in, out] : cases)
-        EXPECT_EQ(http_hdr_req_path_normal(in), out) << in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(http_hdr_req_path_normal(in), out) << in;
 }
 
-TEST(HttpHdrReq, RequestIsWrittenInPathFormWithVersion11)
-{
+TEST(HttpHdrReq, RequestIsWrittenInPathFormWithVersion11) {
     ReqPtr req = read_request(
         "GET http://a.com/index.html HTTP/1.0\r\nHost: a.com\r\nAccept-Encoding: gzip\r\n\r\n");
     ASSERT_EQ(http_hdr_req_parse_all(req.get()), 0);
@@ -130,8 +222,7 @@ TEST(HttpHdrReq, RequestIsWrittenInPathFormWithVersion11)
               "GET /index.html HTTP/1.1\r\nHost: a.com\r\nAccept-Encoding: gzip\r\n\r\n");
 }
 
-TEST(HttpHdrReq, DisabledEntryIsSentRenamedAndNoLongerFound)
-{
+TEST(HttpHdrReq, DisabledEntryIsSentRenamedAndNoLongerFound) {
     ReqPtr req = read_request("GET / HTTP/1.1\r\nHost: a\r\nAccept-Encoding: gzip\r\n\r\n");
     ASSERT_EQ(http_hdr_req_parse_all(req.get()), 0);
     EXPECT_EQ(http_hdr_entry_off(&req->hdr, "accept-encoding"), 0);
@@ -141,8 +232,7 @@ TEST(HttpHdrReq, DisabledEntryIsSentRenamedAndNoLongerFound)
               "GET / HTTP/1.1\r\nHost: a\r\n_ccept-Encoding: gzip\r\n\r\n");
 }
 
-TEST(HttpHdrReq, Cookies)
-{
+TEST(HttpHdrReq, Cookies) {
     ReqPtr req = read_request(
         "GET / HTTP/1.1\r\nHost: a\r\n"
         "Cookie: a=1; b=x=y;a=2; lone;  sid =s1 tail; tok=abc==; =nameless\r\n\r\n");
@@ -155,8 +245,7 @@ TEST(HttpHdrReq, Cookies)
     EXPECT_EQ(http_hdr_req_cookie_get(req.get(), "lone"), nullptr);
 }
 
-TEST(HttpHdrReq, ParsingAgainAfterEditsStartsAfresh)
-{
+TEST(HttpHdrReq, ParsingAgainAfterEditsStartsAfresh) {
     ReqPtr req = read_request("GET /a?k=1 HTTP/1.1\r\nHost: one\r\nConnection: keep-alive\r\n\r\n");
     ASSERT_EQ(http_hdr_req_parse_all(req.get()), 0);
     EXPECT_EQ(req->hdr.keep_alive, 1);
@@ -170,8 +259,7 @@ TEST(HttpHdrReq, ParsingAgainAfterEditsStartsAfresh)
     EXPECT_STREQ(http_hdr_req_param(req.get(), "k"), "2");
 }
 
-TEST(HttpHdrReq, Redirect)
-{
+TEST(HttpHdrReq, Redirect) {
     ReqPtr req = read_request(
         "GET /old HTTP/1.0\r\nHost: old.com\r\nRange: bytes=0-9\r\nCookie: a=1\r\n\r\n");
     ASSERT_EQ(http_hdr_req_parse_all(req.get()), 0);
@@ -196,11 +284,10 @@ TEST(HttpHdrReq, Redirect)
     EXPECT_EQ(http_hdr_req_redirect(empty.get(), "http://a.com/"), nullptr);
 }
 
-TEST(HttpHdrReq, CloneSharesNoMemory)
-{
-    ReqPtr req = read_request(
-        "GET http://c.com/p/q?a=1 HTTP/1.1\r\nHost: c.com\r\nCookie: s=2\r\nX-Long: "
-        + std::string(1000, 'v') + "\r\n\r\n");
+TEST(HttpHdrReq, CloneSharesNoMemory) {
+    ReqPtr req =
+        read_request("GET http://c.com/p/q?a=1 HTTP/1.1\r\nHost: c.com\r\nCookie: s=2\r\nX-Long: " +
+                     std::string(1000, 'v') + "\r\n\r\n");
     ASSERT_EQ(http_hdr_req_parse_all(req.get()), 0);
     req->file_path = "/tmp/somewhere";
     ReqPtr copy(http_hdr_req_clone(req.get()));
@@ -221,8 +308,7 @@ TEST(HttpHdrReq, CloneSharesNoMemory)
     EXPECT_EQ(http_hdr_req_parse_all(copy.get()), 0);
 }
 
-TEST(HttpHdrRes, CloneSharesNoMemory)
-{
+TEST(HttpHdrRes, CloneSharesNoMemory) {
     ResPtr res = read_response("HTTP/1.1 206 Partial\r\nContent-Length: 10\r\n\r\n");
     ASSERT_EQ(http_hdr_res_parse(res.get()), 0);
     res->url = "http://a.com/x";
@@ -236,17 +322,16 @@ TEST(HttpHdrRes, CloneSharesNoMemory)
     EXPECT_STREQ(http_hdr_entry_value(&copy->hdr, "content-length"), "10");
 }
 
-TEST(HttpHdrRes, StatusLines)
-{
+TEST(HttpHdrRes, StatusLines) {
     const struct {
         std::string line;
         int result;
         int status;
     } cases[] = {
-        {"HTTP/1.1 200 OK", 0, 200},       {"HTTP/1.0 404 Not Found", 0, 404},
-        {"HTTP/1.1   599", 0, 599},        {"HTTP/1.1 100 Continue", 0, 100},
-        {"HTTP/1.1 99 Low", -1, 0},        {"HTTP/1.1 600 High", -1, 0},
-        {"HTTP/1.1 abc", -1, 0},           {"HTTP/1.1 99999999999999999999 Big", -1, 0},
+        {"HTTP/1.1 200 OK", 0, 200}, {"HTTP/1.0 404 Not Found", 0, 404},
+        {"HTTP/1.1   599", 0, 599},  {"HTTP/1.1 100 Continue", 0, 100},
+        {"HTTP/1.1 99 Low", -1, 0},  {"HTTP/1.1 600 High", -1, 0},
+        {"HTTP/1.1 abc", -1, 0},     {"HTTP/1.1 99999999999999999999 Big", -1, 0},
         {"ICY 200 OK", 0, 200},
     };
     for (const auto& c : cases) {
@@ -261,8 +346,7 @@ TEST(HttpHdrRes, StatusLines)
     EXPECT_EQ(res->hdr.version_minor, 1u);
 }
 
-TEST(HttpHdr, CommonFields)
-{
+TEST(HttpHdr, CommonFields) {
     const struct {
         const char* name;
         std::string fields;
@@ -296,20 +380,17 @@ TEST(HttpHdr, CommonFields)
         SCOPED_TRACE(c.name);
         ResPtr res = read_response("HTTP/1.1 200 OK\r\n" + c.fields + "\r\n");
         EXPECT_EQ(http_hdr_res_parse(res.get()), c.result);
-        if (c.result != 0)
-            continue;
+        if (c.result != 0) continue;
         EXPECT_EQ(res->hdr.content_length, c.length);
         EXPECT_EQ(res->hdr.chunked, c.chunked);
         EXPECT_EQ(res->hdr.keep_alive, c.keep_alive);
     }
 }
 
-TEST(HttpHdr, LineLimit)
-{
+TEST(HttpHdr, LineLimit) {
     auto lines = [](int n) {
         std::string text = "GET / HTTP/1.1\r\n";
-        for (int i = 1; i < n; i++)
-            text += "X-" + std::to_string(i) + ": v\r\n";
+        for (int i = 1; i < n; i++) text += "X-" + std::to_string(i) + ": v\r\n";
         return text;
     };
     HTTP_HDR ok;
@@ -329,8 +410,7 @@ TEST(HttpHdr, LineLimit)
     EXPECT_EQ(feed_header(&unlimited, lines(2000) + "\r\n"), HTTP_CHAT_OK);
 }
 
-TEST(HttpHdr, LeadingEmptyLinesAreSkipped)
-{
+TEST(HttpHdr, LeadingEmptyLinesAreSkipped) {
     HTTP_HDR hdr;
     EXPECT_EQ(feed_header(&hdr, "\r\n\r\nHTTP/1.1 200 OK\r\n\r\n"), HTTP_CHAT_OK);
     ASSERT_EQ(hdr.entries.size(), 1u);
@@ -338,8 +418,7 @@ TEST(HttpHdr, LeadingEmptyLinesAreSkipped)
     EXPECT_EQ(hdr.cur_lines, 4);
 }
 
-TEST(HttpHdr, EntrySplitting)
-{
+TEST(HttpHdr, EntrySplitting) {
     const struct {
         std::string line;
         bool made;
@@ -361,16 +440,14 @@ TEST(HttpHdr, EntrySplitting)
         SCOPED_TRACE(c.line);
         HTTP_HDR_ENTRY* entry = http_hdr_entry_new2(c.line.data(), c.line.size());
         ASSERT_EQ(entry != nullptr, c.made);
-        if (entry == nullptr)
-            continue;
+        if (entry == nullptr) continue;
         EXPECT_EQ(entry->name, c.name);
         EXPECT_EQ(entry->value, c.value);
         http_hdr_entry_free(entry);
     }
 }
 
-TEST(HttpHdr, EntryEditing)
-{
+TEST(HttpHdr, EntryEditing) {
     HTTP_HDR hdr;
     http_hdr_put_str(&hdr, "HTTP/1.1", "200 OK");
     http_hdr_put_str(&hdr, "Connection", "keep-alive");
@@ -385,8 +462,7 @@ TEST(HttpHdr, EntryEditing)
     EXPECT_EQ(out, "HTTP/1.1 200 OK\r\nConnection: close\r\nX-Added: 1\r\nX-Added: 2\r\n\r\n");
 }
 
-TEST(HttpHdr, PrintFramesAllEntries)
-{
+TEST(HttpHdr, PrintFramesAllEntries) {
     HTTP_HDR hdr;
     http_hdr_put_str(&hdr, "HTTP/1.1", "200 OK");
     http_hdr_put_str(&hdr, "Server", "s");

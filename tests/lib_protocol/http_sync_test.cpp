@@ -16,9 +16,8 @@ namespace {
 // A socket pair: the test writes `wire` into one end (and closes it unless
 // told to keep it open); the reader gets a buffered stream on the other.
 class Wire {
-public:
-    explicit Wire(const std::string& wire, bool close_after = true, int rw_timeout = 0)
-    {
+  public:
+    explicit Wire(const std::string& wire, bool close_after = true, int rw_timeout = 0) {
         int fds[2];
         EXPECT_EQ(platform::sock_pair(fds), 0);
         writer_ = fds[1];
@@ -27,27 +26,22 @@ public:
             size_t off = 0;
             while (off < wire.size()) {
                 long n = platform::sock_send(writer_, wire.data() + off, wire.size() - off);
-                if (n <= 0)
-                    break;
+                if (n <= 0) break;
                 off += static_cast<size_t>(n);
             }
-            if (close_after)
-                close_writer();
+            if (close_after) close_writer();
         });
     }
-    ~Wire()
-    {
+    ~Wire() {
         sender_.join();
         close_writer();
         acl_vstream_close(stream_);
     }
     ACL_VSTREAM* stream() { return stream_; }
 
-private:
-    void close_writer()
-    {
-        if (writer_ >= 0)
-            platform::sock_close(writer_);
+  private:
+    void close_writer() {
+        if (writer_ >= 0) platform::sock_close(writer_);
         writer_ = -1;
     }
     int writer_ = -1;
@@ -62,8 +56,7 @@ struct BodyResult {
     int last;
 };
 
-BodyResult read_response(const std::string& wire, int bufsize)
-{
+BodyResult read_response(const std::string& wire, int bufsize) {
     Wire w(wire);
     HTTP_HDR_RES* res = http_hdr_res_new();
     EXPECT_EQ(http_hdr_res_get_sync(res, w.stream(), 0), HTTP_CHAT_OK);
@@ -73,8 +66,7 @@ BodyResult read_response(const std::string& wire, int bufsize)
     std::string buf(static_cast<size_t>(bufsize), '\0');
     for (int guard = 0; guard < 100000; guard++) {
         out.last = http_res_body_get_sync2(reader, w.stream(), buf.data(), bufsize);
-        if (out.last <= 0)
-            break;
+        if (out.last <= 0) break;
         EXPECT_LE(out.last, bufsize);
         out.body.append(buf.data(), static_cast<size_t>(out.last));
     }
@@ -85,8 +77,7 @@ BodyResult read_response(const std::string& wire, int bufsize)
 
 }  // namespace
 
-TEST(HttpChatSync, BodiesWithoutFraming)
-{
+TEST(HttpChatSync, BodiesWithoutFraming) {
     const struct {
         const char* name;
         std::string wire;
@@ -94,14 +85,15 @@ TEST(HttpChatSync, BodiesWithoutFraming)
         std::string body;
         int last;
     } cases[] = {
-        {"one chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
-         64, "hello", 0},
+        {"one chunk",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 64,
+         "hello", 0},
         {"chunks, extensions and trailers through a small buffer",
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
          "3;x=1\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\nX-T: 1\r\n\r\nNEXT",
          4, "abc0123456789abcdef", 0},
-        {"length stops at the length", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789tail",
-         3, "0123456789", 0},
+        {"length stops at the length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789tail", 3, "0123456789", 0},
         {"length cut short by close", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234", 64,
          "01234", -1},
         {"until close", "HTTP/1.0 200 OK\r\nServer: s\r\n\r\nall of it", 4, "all of it", 0},
@@ -125,13 +117,12 @@ TEST(HttpChatSync, BodiesWithoutFraming)
     }
 }
 
-TEST(HttpChatSync, HeaderLines)
-{
+TEST(HttpChatSync, HeaderLines) {
     // A line longer than the line buffer is cut, and what follows it is still
     // read as the next line (even when the cut falls just before its "\r\n").
     const std::string exact = "X-Exact: " + std::string(8190 - 9, 'e') + "\r\n";
-    const std::string wire = "GET /a HTTP/1.1\r\nX-Long: " + std::string(20000, 'a')
-                             + "\r\n" + exact + "Host: h.com\r\n\r\nbody";
+    const std::string wire = "GET /a HTTP/1.1\r\nX-Long: " + std::string(20000, 'a') + "\r\n" +
+                             exact + "Host: h.com\r\n\r\nbody";
     Wire w(wire);
     HTTP_HDR_REQ* req = http_hdr_req_new();
     ASSERT_EQ(http_hdr_req_get_sync(req, w.stream(), 0), HTTP_CHAT_OK);
@@ -147,11 +138,9 @@ TEST(HttpChatSync, HeaderLines)
     http_hdr_req_free(req);
 }
 
-TEST(HttpChatSync, HeaderFailures)
-{
+TEST(HttpChatSync, HeaderFailures) {
     std::string many = "HTTP/1.1 200 OK\r\n";
-    for (int i = 0; i < 1100; i++)
-        many += "X: v\r\n";
+    for (int i = 0; i < 1100; i++) many += "X: v\r\n";
     const struct {
         const char* name;
         std::string wire;
@@ -170,8 +159,7 @@ TEST(HttpChatSync, HeaderFailures)
     }
 }
 
-TEST(HttpChatSync, HeaderTimeoutLeavesStreamTimeoutAlone)
-{
+TEST(HttpChatSync, HeaderTimeoutLeavesStreamTimeoutAlone) {
     Wire w("HTTP/1.1 200 OK\r\n", false, 30);
     HTTP_HDR_RES* res = http_hdr_res_new();
     EXPECT_EQ(http_hdr_res_get_sync(res, w.stream(), 1), HTTP_CHAT_ERR_TIMEOUT);

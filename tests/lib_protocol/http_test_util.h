@@ -11,15 +11,13 @@
 // Feeds `text` line by line (lines end in "\n"; a "\r" before it is dropped)
 // into `hdr` until the header ends; returns the last result of
 // http_hdr_feed_line, or HTTP_HDR_FEED_MORE when the text ran out first.
-inline int feed_header(HTTP_HDR* hdr, const std::string& text)
-{
+inline int feed_header(HTTP_HDR* hdr, const std::string& text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         size_t end = nl == std::string::npos ? text.size() : nl;
         int ret = http_hdr_feed_line(hdr, text.data() + pos, end - pos);
-        if (ret != HTTP_HDR_FEED_MORE)
-            return ret;
+        if (ret != HTTP_HDR_FEED_MORE) return ret;
         pos = end + 1;
     }
     return HTTP_HDR_FEED_MORE;
@@ -36,8 +34,7 @@ struct Delivery {
 // end-of-line, data in pieces of at most `piece` bytes) and returns the
 // deliveries; the last one is the final status (0 with the total as text, or
 // an error) once the body ends, the wire ends or an error occurs.
-inline std::vector<Delivery> read_body(HTTP_BODY* body, const std::string& wire, size_t piece)
-{
+inline std::vector<Delivery> read_body(HTTP_BODY* body, const std::string& wire, size_t piece) {
     std::vector<Delivery> out;
     size_t pos = 0;
     for (;;) {
@@ -66,7 +63,6 @@ inline std::vector<Delivery> read_body(HTTP_BODY* body, const std::string& wire,
         pos += unit.size();
         int status = http_body_feed(body, unit.data(), unit.size());
         out.push_back({status, unit});
-        if (status >= 100)
-            return out;
+        if (status >= 100) return out;
     }
 }

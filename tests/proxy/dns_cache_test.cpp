@@ -38,7 +38,7 @@ ACL_NETDB* make_db(const char* name, std::vector<const char*> ips) {
 }
 
 class DnsCacheTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dns_cache_init(300, 0);
         dns_cache_set_clock(fake_clock);
@@ -124,9 +124,9 @@ TEST(NetdbTest, DottedAddressesNeverReachTheResolver) {
         const char* name;
         bool literal;
     } cases[] = {
-        {"127.0.0.1", true},   {"999.1.2.3", true},     // numbers are not range-checked
-        {"1.2.3", false},      {"1.2.3.4.5", false},    {".1.2.3", false},
-        {"1.2.3.", false},     {"1..2.3", false},       {"1.2.3.4a", false},
+        {"127.0.0.1", true}, {"999.1.2.3", true},  // numbers are not range-checked
+        {"1.2.3", false},    {"1.2.3.4.5", false}, {".1.2.3", false},
+        {"1.2.3.", false},   {"1..2.3", false},    {"1.2.3.4a", false},
     };
     for (const auto& c : cases) {
         int before = g_resolver_calls;

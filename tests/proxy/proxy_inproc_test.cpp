@@ -13,12 +13,12 @@
 
 #include "../e2e/proxy/harness.h"
 #include "acl_msg.h"
-#include "proxy/aio_proxy.h"
-#include "proxy/dns_cache.h"
-#include "proxy/netdb.h"
 #include "acl_vstream.h"
 #include "http_hdr_req.h"
 #include "http_hdr_res.h"
+#include "proxy/aio_proxy.h"
+#include "proxy/dns_cache.h"
+#include "proxy/netdb.h"
 
 using namespace proxy_test;
 namespace fs = std::filesystem;
@@ -82,8 +82,7 @@ void close_delimited_reply(platform::TcpSocket& s) {
     if (!read_request(s, head, body)) return;
     s.send_all("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
     std::string data = pattern_bytes(300000, 77);
-    for (size_t off = 0; off < data.size(); off += 7000)
-        s.send_all(data.substr(off, 7000));
+    for (size_t off = 0; off < data.size(); off += 7000) s.send_all(data.substr(off, 7000));
 }
 
 // Acceleration hooks: responses to URLs under /accelerate/ are taken over.
@@ -106,7 +105,7 @@ void test_accel(ACL_VSTREAM* client, ACL_VSTREAM* server, HTTP_HDR_REQ* req, HTT
 }
 
 class ProxyEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         g_world = new World;
         g_world->close_delimited = std::make_unique<ScriptedServer>(close_delimited_reply);
@@ -147,7 +146,7 @@ public:
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ProxyEnvironment);
 
 class ProxyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NE(g_world, nullptr);
         ASSERT_NE(g_world->proxy, nullptr);
@@ -224,9 +223,9 @@ TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
     });
     std::string payload = pattern_bytes(300 * 1024 + 3, 9);
     write_file(g_world->dir.path() / "post.bin", payload);
-    auto r = curl(proxy_port(), {"--data-binary", "@" + (g_world->dir.path() / "post.bin").string(),
-                                 "-H", "Expect:",
-                                 "http://127.0.0.1:" + std::to_string(echo.port()) + "/post"});
+    auto r = curl(proxy_port(),
+                  {"--data-binary", "@" + (g_world->dir.path() / "post.bin").string(), "-H",
+                   "Expect:", "http://127.0.0.1:" + std::to_string(echo.port()) + "/post"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(received == payload) << received.size();
     EXPECT_TRUE(r.output == payload) << r.output.size();
@@ -239,8 +238,9 @@ TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
 }
 
 TEST_F(ProxyTest, ChunkedResponseReachesBrowserStillChunked) {
-    const std::string chunked = "5\r\nhello\r\n1a;ext=1\r\nabcdefghijklmnopqrstuvwxyz\r\n"
-                                "0\r\nX-Trailer: yes\r\n\r\n";
+    const std::string chunked =
+        "5\r\nhello\r\n1a;ext=1\r\nabcdefghijklmnopqrstuvwxyz\r\n"
+        "0\r\nX-Trailer: yes\r\n\r\n";
     ScriptedServer server([&](platform::TcpSocket& s) {
         std::string head, body;
         if (!read_request(s, head, body)) return;
@@ -285,8 +285,8 @@ TEST_F(ProxyTest, RedirectAnd304EndAfterTheHeader) {
             s.recv_until_close(rest, 5000);
         });
         bool closed = false;
-        auto r = raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/", "", &closed,
-                         4000);
+        auto r =
+            raw_get("http://127.0.0.1:" + std::to_string(server.port()) + "/", "", &closed, 4000);
         EXPECT_TRUE(closed) << c.status;
         EXPECT_EQ(r.rfind("HTTP/1.1 " + c.status + "\r\n", 0), 0u) << r;
         EXPECT_EQ(body_of(r), "") << c.status;
@@ -294,9 +294,9 @@ TEST_F(ProxyTest, RedirectAnd304EndAfterTheHeader) {
     // The same with nginx and curl.
     auto redirect = curl(proxy_port(), {"-D", "-", "-o", "/dev/null", nginx_url("/redirect")});
     EXPECT_EQ(redirect.output.rfind("HTTP/1.1 302", 0), 0u) << redirect.output;
-    auto not_modified = curl(proxy_port(), {"-D", "-", "-H",
-                                            "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT",
-                                            nginx_url("/small.html")});
+    auto not_modified =
+        curl(proxy_port(), {"-D", "-", "-H", "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT",
+                            nginx_url("/small.html")});
     EXPECT_EQ(not_modified.status, 0);
     EXPECT_EQ(not_modified.output.rfind("HTTP/1.1 304", 0), 0u) << not_modified.output;
     EXPECT_EQ(body_of(not_modified.output), "");
@@ -536,8 +536,8 @@ TEST_F(ProxyTest, ConnectTunnelCarriesBytesBothWaysUntilClose) {
     writer.join();
     EXPECT_TRUE(echoed == big) << echoed.size();
     c.close();
-    EXPECT_TRUE(tarvo_test::wait_until([&] { return server_saw_close.load(); },
-                                       std::chrono::seconds(3)));
+    EXPECT_TRUE(
+        tarvo_test::wait_until([&] { return server_saw_close.load(); }, std::chrono::seconds(3)));
 }
 
 TEST_F(ProxyTest, AcceleratedResponseIsLeftToTheHook) {
@@ -583,8 +583,8 @@ TEST_F(ProxyTest, OnlyTheFirstFiveAddressesAreTried) {
     add_name("eight.test", {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6",
                             "127.0.0.1", "127.0.0.7", "127.0.0.8"});
     std::string host = "eight.test:" + std::to_string(nginx_port());
-    auto r = raw_exchange(proxy_port(),
-                          "GET http://" + host + "/small.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    auto r = raw_exchange(
+        proxy_port(), "GET http://" + host + "/small.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
     EXPECT_EQ(r, PROXY_REPLY_CONNECT_ERROR);
 }
 

@@ -15,9 +15,8 @@ using tarvo_test::TempDir;
 namespace {
 
 class ReadConfig : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         ::setenv("TARVO_REGISTRY", dir_.file("registry.reg").c_str(), 1);
         conf_.program_folder = dir_.folder();
         conf_.config_path = dir_.file("tarvoproxy.ini");
@@ -25,16 +24,16 @@ protected:
     }
     void TearDown() override { acl_msg_close(); }
 
-    void set_registry(const char* name, const char* text)
-    {
+    void set_registry(const char* name, const char* text) {
         ASSERT_EQ(registry_write_string(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY,
-                                        name, text), 0);
+                                        name, text),
+                  0);
     }
-    int count(const std::string& needle)
-    {
+    int count(const std::string& needle) {
         std::string log = tarvo_test::read_file(dir_.file("test.log"));
         int n = 0;
-        for (size_t pos = log.find(needle); pos != std::string::npos; pos = log.find(needle, pos + 1))
+        for (size_t pos = log.find(needle); pos != std::string::npos;
+             pos = log.find(needle, pos + 1))
             n++;
         return n;
     }
@@ -43,8 +42,7 @@ protected:
     SERVICE_CONF conf_;
 };
 
-TEST_F(ReadConfig, WithoutIniEveryDefaultAppliesAndFourStringKeysAreReported)
-{
+TEST_F(ReadConfig, WithoutIniEveryDefaultAppliesAndFourStringKeysAreReported) {
     ASSERT_EQ(_read_config(&conf_), 0);
     EXPECT_EQ(conf_.debug_level, "");
     EXPECT_EQ(conf_.listen_ip, "127.0.0.1");
@@ -66,17 +64,19 @@ TEST_F(ReadConfig, WithoutIniEveryDefaultAppliesAndFourStringKeysAreReported)
     EXPECT_TRUE(std::filesystem::is_directory(conf_.cache_path));
 }
 
-TEST_F(ReadConfig, IniAndRegistryValuesAreUsed)
-{
-    tarvo_test::write_file(conf_.config_path,
-                           "[DEBUG]\r\nDebug_Level = 20:2 \r\n[proxy]\r\nlisten_ip=\"10.1.2.3\"\r\n"
-                           "listen_port=3128\r\nhttp_max_threads=8\r\n[server]\r\nsession_ip=s\r\n"
-                           "logsvr_ip=l\r\nlogsvr_port=99\r\n[p2p]\r\nuse_p2p=1\r\ncap_title=1\r\n");
+TEST_F(ReadConfig, IniAndRegistryValuesAreUsed) {
+    tarvo_test::write_file(
+        conf_.config_path,
+        "[DEBUG]\r\nDebug_Level = 20:2 \r\n[proxy]\r\nlisten_ip=\"10.1.2.3\"\r\n"
+        "listen_port=3128\r\nhttp_max_threads=8\r\n[server]\r\nsession_ip=s\r\n"
+        "logsvr_ip=l\r\nlogsvr_port=99\r\n[p2p]\r\nuse_p2p=1\r\ncap_title=1\r\n");
     set_registry("CachePath", "videos/flv");
-    ASSERT_EQ(registry_write_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY,
-                                 "MaxSpace", 20), 0);
-    ASSERT_EQ(registry_write_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY,
-                                 "ClientId", 4711), 0);
+    ASSERT_EQ(
+        registry_write_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY, "MaxSpace", 20),
+        0);
+    ASSERT_EQ(registry_write_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY, "ClientId",
+                                 4711),
+              0);
     set_registry("SpaceUsed", "12345678901");
 
     ASSERT_EQ(_read_config(&conf_), 0);
@@ -95,15 +95,13 @@ TEST_F(ReadConfig, IniAndRegistryValuesAreUsed)
     EXPECT_TRUE(std::filesystem::is_directory(conf_.cache_path));
 }
 
-TEST_F(ReadConfig, EmptySpaceUsedSeedsTheWholeQuota)
-{
+TEST_F(ReadConfig, EmptySpaceUsedSeedsTheWholeQuota) {
     set_registry("SpaceUsed", "");
     ASSERT_EQ(_read_config(&conf_), 0);
     EXPECT_EQ(conf_.space_left, 1000ULL * 1048576ULL);
 }
 
-TEST_F(ReadConfig, AbsoluteCacheFolderIsCreatedWithItsParents)
-{
+TEST_F(ReadConfig, AbsoluteCacheFolderIsCreatedWithItsParents) {
     std::string deep = dir_.str() + "/a/b/c";
     set_registry("CachePath", deep.c_str());
     ASSERT_EQ(_read_config(&conf_), 0);
@@ -111,15 +109,13 @@ TEST_F(ReadConfig, AbsoluteCacheFolderIsCreatedWithItsParents)
     EXPECT_TRUE(std::filesystem::is_directory(deep));
 }
 
-TEST_F(ReadConfig, CacheFolderThatCannotBeMadeFails)
-{
+TEST_F(ReadConfig, CacheFolderThatCannotBeMadeFails) {
     tarvo_test::write_file(dir_.file("plain"), "x");
     set_registry("CachePath", (dir_.str() + "/plain/sub").c_str());
     EXPECT_EQ(_read_config(&conf_), -1);
 }
 
-TEST(CacheFolder, ValuesMapToFolders)
-{
+TEST(CacheFolder, ValuesMapToFolders) {
     struct Case {
         const char* value;
         const char* folder;
@@ -138,19 +134,21 @@ TEST(CacheFolder, ValuesMapToFolders)
         EXPECT_EQ(service_cache_folder("/opt/tarvo/", c.value), c.folder) << c.value;
 }
 
-TEST_F(ReadConfig, RegistryReadsReportFailures)
-{
+TEST_F(ReadConfig, RegistryReadsReportFailures) {
     char buf[8];
     std::uint32_t v = 0;
     EXPECT_EQ(registry_read_string(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY,
-                                   "CachePath", buf, sizeof(buf)), -1);
+                                   "CachePath", buf, sizeof(buf)),
+              -1);
     EXPECT_EQ(count("RegOpenKeyEx error."), 1);
     set_registry("CachePath", "12345678");  // 9 bytes with the terminator
     EXPECT_EQ(registry_read_string(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY,
-                                   "CachePath", buf, sizeof(buf)), -1);
+                                   "CachePath", buf, sizeof(buf)),
+              -1);
     EXPECT_EQ(count("value_len < value_size."), 1);
-    EXPECT_EQ(registry_read_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY,
-                                "MaxSpace", &v), -1);
+    EXPECT_EQ(
+        registry_read_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY, "MaxSpace", &v),
+        -1);
     EXPECT_EQ(count("RegQueryValueEx get value size error."), 1);
 }
 

@@ -15,19 +15,19 @@ using tarvo_test::TempDir;
 namespace {
 
 class Startup : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { program_ = tarvo_test::copy_program("tarvoproxy", dir_.str()); }
 
-    void write_ini(int port)
-    {
-        tarvo_test::write_file(dir_.file("tarvoproxy.ini"),
-                               "[debug]\ndebug_level=50:2\n[proxy]\nlisten_ip=127.0.0.1\nlisten_port=" +
-                                   std::to_string(port) + "\n[server]\nsession_ip=127.0.0.1\n"
-                                   "logsvr_ip=127.0.0.1\n");
+    void write_ini(int port) {
+        tarvo_test::write_file(
+            dir_.file("tarvoproxy.ini"),
+            "[debug]\ndebug_level=50:2\n[proxy]\nlisten_ip=127.0.0.1\nlisten_port=" +
+                std::to_string(port) +
+                "\n[server]\nsession_ip=127.0.0.1\n"
+                "logsvr_ip=127.0.0.1\n");
     }
     // Starts the program and waits until start-up has logged the cache folder.
-    void start()
-    {
+    void start() {
         platform::ChildOptions o;
         o.cwd = dir_.str();
         o.env = {{"TARVO_REGISTRY", dir_.file("registry.reg")}};
@@ -35,7 +35,9 @@ protected:
         ASSERT_EQ(proxy_.start({program_}, o), 0);
         ASSERT_TRUE(tarvo_test::wait_until(
             [&] { return log().find("cache_path=") != std::string::npos; }, 20s))
-            << "log:\n" << log() << "console:\n" << tarvo_test::read_file(dir_.file("console.txt"));
+            << "log:\n"
+            << log() << "console:\n"
+            << tarvo_test::read_file(dir_.file("console.txt"));
     }
     std::string log() { return tarvo_test::read_file(dir_.file("tarvoproxy.log")); }
 
@@ -44,8 +46,7 @@ protected:
     platform::ChildProcess proxy_;
 };
 
-TEST_F(Startup, WithoutIniReportsTheFourStringKeysAndStaysUp)
-{
+TEST_F(Startup, WithoutIniReportsTheFourStringKeysAndStaysUp) {
     start();
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(proxy_.running());
@@ -59,15 +60,15 @@ TEST_F(Startup, WithoutIniReportsTheFourStringKeysAndStaysUp)
                             R"(, tid=\d+\)\((0, info|1, warn|1, error)\): .*\r)");
     while (std::getline(lines, line)) {
         EXPECT_TRUE(std::regex_match(line, format)) << line;
-        if (line.find("read ini file (" + dir_.file("tarvoproxy.ini") + ") error(") != std::string::npos)
+        if (line.find("read ini file (" + dir_.file("tarvoproxy.ini") + ") error(") !=
+            std::string::npos)
             read_errors++;
     }
     EXPECT_EQ(read_errors, 4);
     EXPECT_NE(text.find("cache_path=" + dir_.file("cache") + "\r\n"), std::string::npos) << text;
 }
 
-TEST_F(Startup, LogOfExactlyFiveMebibytesIsKeptAndOneByteMoreIsEmptied)
-{
+TEST_F(Startup, LogOfExactlyFiveMebibytesIsKeptAndOneByteMoreIsEmptied) {
     write_ini(platform::free_loopback_port());
     for (std::size_t size : {std::size_t{5242880}, std::size_t{5242881}}) {
         std::string old(size, 'x');

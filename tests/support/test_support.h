@@ -19,7 +19,7 @@ namespace tarvo_test {
 // A fresh folder under the system's temporary folder, named after the process
 // and unique within it; removed with its content when the object goes away.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -30,7 +30,7 @@ public:
     std::string folder() const { return path_.string() + "/"; }  // ends with "/"
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -13,19 +13,16 @@ namespace fs = std::filesystem;
 namespace logger_test {
 
 RunResult run_logger(const TempDir& folder, const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env, const std::string& name)
-{
+                     const std::map<std::string, std::string>& env, const std::string& name) {
     std::string prog = folder.file(name);
-    if (!fs::exists(prog))
-        tarvo_test::copy_program("tarvologger", folder.path(), name);
+    if (!fs::exists(prog)) tarvo_test::copy_program("tarvologger", folder.path(), name);
 
     std::vector<std::string> argv{prog};
     argv.insert(argv.end(), args.begin(), args.end());
     platform::ChildOptions opts;
     opts.cwd = folder.str();
     opts.stderr_path = folder.file(name + ".stderr");
-    for (const auto& kv : env)
-        opts.env.emplace_back(kv.first, kv.second);
+    for (const auto& kv : env) opts.env.emplace_back(kv.first, kv.second);
     fs::remove(opts.stderr_path);
 
     RunResult r;
@@ -35,27 +32,25 @@ RunResult run_logger(const TempDir& folder, const std::vector<std::string>& args
     return r;
 }
 
-StandIn::StandIn(const std::string& store_dir)
-{
-    if (logsvr_open(svr_, 0, store_dir) != 0)
-        ADD_FAILURE() << "stand-in cannot listen";
+StandIn::StandIn(const std::string& store_dir) {
+    if (logsvr_open(svr_, 0, store_dir) != 0) ADD_FAILURE() << "stand-in cannot listen";
     thread_ = std::thread([this] {
-        logsvr_run(svr_, 0, [this] { return stop_.load(); }, [this](const std::string& line) {
-            std::lock_guard<std::mutex> g(lock_);
-            lines_.push_back(line);
-            changed_.notify_all();
-        });
+        logsvr_run(
+            svr_, 0, [this] { return stop_.load(); },
+            [this](const std::string& line) {
+                std::lock_guard<std::mutex> g(lock_);
+                lines_.push_back(line);
+                changed_.notify_all();
+            });
     });
 }
 
-StandIn::~StandIn()
-{
+StandIn::~StandIn() {
     stop_ = true;
     thread_.join();
 }
 
-std::vector<std::string> StandIn::reports_so_far()
-{
+std::vector<std::string> StandIn::reports_so_far() {
     static std::atomic<int> probes{0};
     std::string probe = "probe " + std::to_string(probes++);
     platform::TcpSocket s;
@@ -69,16 +64,13 @@ std::vector<std::string> StandIn::reports_so_far()
     std::vector<std::string> before;
     bool seen = changed_.wait_for(g, std::chrono::seconds(20), [&] {
         for (const auto& l : lines_)
-            if (l == "stat " + probe)
-                return true;
+            if (l == "stat " + probe) return true;
         return false;
     });
     EXPECT_TRUE(seen) << "probe never reported";
     for (const auto& l : lines_) {
-        if (l == "stat " + probe)
-            break;
-        if (l.rfind("stat probe ", 0) != 0)
-            before.push_back(l);
+        if (l == "stat " + probe) break;
+        if (l.rfind("stat probe ", 0) != 0) before.push_back(l);
     }
     lines_.clear();
     return before;

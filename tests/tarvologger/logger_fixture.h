@@ -22,10 +22,10 @@ using tarvo_test::TempDir;
 using tarvo_test::write_file;
 
 struct RunResult {
-    int status = -1;   // exit status; -1 when it did not end in time
-    std::string out;   // standard output
-    std::string err;   // standard error
-    std::string log;   // the program's log file
+    int status = -1;  // exit status; -1 when it did not end in time
+    std::string out;  // standard output
+    std::string err;  // standard error
+    std::string log;  // the program's log file
 };
 
 // A copy of tarvologger named `name` in `folder`, run with `args`.
@@ -36,7 +36,7 @@ RunResult run_logger(const TempDir& folder, const std::vector<std::string>& args
 
 // The stand-in logging server, serving on its own thread until destroyed.
 class StandIn {
-public:
+  public:
     explicit StandIn(const std::string& store_dir);
     ~StandIn();
     int port() const { return svr_.listener.port(); }
@@ -46,7 +46,7 @@ public:
     // serves in arrival order, so whatever an ended program sent is in there.
     std::vector<std::string> reports_so_far();
 
-private:
+  private:
     LOGSVR svr_;
     std::atomic<bool> stop_{false};
     std::mutex lock_;

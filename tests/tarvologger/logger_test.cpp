@@ -17,21 +17,18 @@ using namespace logger_test;
 
 namespace {
 
-std::string usage_line(const std::string& prog)
-{
+std::string usage_line(const std::string& prog) {
     return "usage: " + prog + " -h[help] -f filepath -v version -u uid -s server_addr\r\n";
 }
 
 // A file `name` holding `body` in the test's folder; its path.
-std::string write_dump(const TempDir& dir, const std::string& name, const std::string& body)
-{
+std::string write_dump(const TempDir& dir, const std::string& name, const std::string& body) {
     std::string path = dir.file(name);
     write_file(path, body);
     return path;
 }
 
-bool has(const std::string& text, const std::string& part)
-{
+bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
@@ -39,8 +36,7 @@ bool has(const std::string& text, const std::string& part)
 
 // The exact bytes on the wire, read by a bare listener: the header line, then
 // the file, then the close.
-TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes)
-{
+TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes) {
     TempDir dir;
     std::string body = pattern_bytes(1000, 7);
     std::string dump = write_dump(dir, "tarvoproxy.dmp", body);
@@ -50,8 +46,7 @@ TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes)
     std::string received;
     std::thread server([&] {
         platform::TcpSocket c = l.accept(20000);
-        if (c.valid())
-            c.recv_until_close(received, 20000);
+        if (c.valid()) c.recv_until_close(received, 20000);
     });
     RunResult r = run_logger(dir, {"-f", dump, "-v", "1.0.2.3", "-u", "77", "-s",
                                    "127.0.0.1:" + std::to_string(l.port())});
@@ -66,8 +61,7 @@ TEST(LoggerUpload, ThousandByteFileIsHeaderLineThenExactlyItsBytes)
 
 // A dump of several read steps and an odd size, through the stand-in, which
 // stores it under the base name and checks the length.
-TEST(LoggerUpload, LargeDumpArrivesWholeAtStandIn)
-{
+TEST(LoggerUpload, LargeDumpArrivesWholeAtStandIn) {
     TempDir dir;
     StandIn svr(dir.folder() + "store");
     std::string body = pattern_bytes(300001, 11);
@@ -78,19 +72,20 @@ TEST(LoggerUpload, LargeDumpArrivesWholeAtStandIn)
 
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "upload uid=5 file=" + dump + " ver=2.1.0.9 size=300001 received=300001 stored=" +
-                              dir.folder() + "store/tarvoproxy.dmp ok");
+    EXPECT_EQ(reports[0], "upload uid=5 file=" + dump +
+                              " ver=2.1.0.9 size=300001 received=300001 stored=" + dir.folder() +
+                              "store/tarvoproxy.dmp ok");
     EXPECT_EQ(read_file(dir.folder() + "store/tarvoproxy.dmp"), body);
     EXPECT_EQ(read_file(dump), body) << "the dump is kept after the upload";
 }
 
 // -u follows the usual text-to-integer rule.
-TEST(LoggerUpload, ClientIdTakesLeadingDigitsOnly)
-{
+TEST(LoggerUpload, ClientIdTakesLeadingDigitsOnly) {
     struct Case {
         const char* text;
         const char* uid;
-    } cases[] = {{"abc", "0"}, {"", "0"}, {"12ab", "12"}, {" 42", "42"}, {"4000000000", "4000000000"}};
+    } cases[] = {
+        {"abc", "0"}, {"", "0"}, {"12ab", "12"}, {" 42", "42"}, {"4000000000", "4000000000"}};
 
     TempDir dir;
     StandIn svr(dir.folder() + "store");
@@ -106,20 +101,19 @@ TEST(LoggerUpload, ClientIdTakesLeadingDigitsOnly)
 
 // Without a file or a version nothing is sent: the usage line goes to the
 // console and to the log.
-TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing)
-{
+TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing) {
     TempDir dir;
     StandIn svr(dir.folder() + "store");
     std::string dump = write_dump(dir, "d.dmp", "dump");
     std::string prog = dir.folder() + "tarvologger";
 
     std::vector<std::vector<std::string>> cases = {
-        {"-f", dump, "-s", svr.addr()},                    // no -v
-        {"-f", dump, "-v", "", "-s", svr.addr()},          // empty -v
-        {"-v", "1.0", "-s", svr.addr()},                   // no -f
-        {"-s", svr.addr(), "-h", "-f", dump, "-v", "1"},   // -h ends at once
-        {"-s", svr.addr(), "-f", dump, "-v", "1", "-h"},   // wherever it stands
-        {"-s", svr.addr(), "stray", "-f", dump, "-v", "1"}, // options end at a non-option
+        {"-f", dump, "-s", svr.addr()},                      // no -v
+        {"-f", dump, "-v", "", "-s", svr.addr()},            // empty -v
+        {"-v", "1.0", "-s", svr.addr()},                     // no -f
+        {"-s", svr.addr(), "-h", "-f", dump, "-v", "1"},     // -h ends at once
+        {"-s", svr.addr(), "-f", dump, "-v", "1", "-h"},     // wherever it stands
+        {"-s", svr.addr(), "stray", "-f", dump, "-v", "1"},  // options end at a non-option
     };
     for (const auto& args : cases) {
         RunResult r = run_logger(dir, args);
@@ -132,12 +126,12 @@ TEST(LoggerOptions, MissingFileOrVersionPrintsUsageAndSendsNothing)
     std::regex line(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d log\(pid=\d+, tid=\d+\)\(0, info\): )" +
                     std::string("usage: ") + prog +
                     R"( -h\[help\] -f filepath -v version -u uid -s server_addr\r\n)");
-    auto n = std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator());
+    auto n =
+        std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator());
     EXPECT_EQ(n, static_cast<long>(cases.size())) << log;
 }
 
-TEST(LoggerOptions, OptionErrorsAreReportedWithTheLetter)
-{
+TEST(LoggerOptions, OptionErrorsAreReportedWithTheLetter) {
     TempDir dir;
     StandIn svr(dir.folder() + "store");
     std::string dump = write_dump(dir, "d.dmp", "dump");
@@ -165,8 +159,7 @@ TEST(LoggerOptions, OptionErrorsAreReportedWithTheLetter)
 }
 
 // The log is named after the program's own base name, beside it.
-TEST(LoggerOptions, LogFileIsNamedAfterTheProgram)
-{
+TEST(LoggerOptions, LogFileIsNamedAfterTheProgram) {
     TempDir dir;
     RunResult r = run_logger(dir, {"-h"}, {}, "dumpsend");
     EXPECT_EQ(r.status, 0);
@@ -176,8 +169,7 @@ TEST(LoggerOptions, LogFileIsNamedAfterTheProgram)
 
 // A file with nothing to send is refused after the connect: the server sees a
 // connection without a single byte.
-TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
-{
+TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing) {
     TempDir dir;
     StandIn svr(dir.folder() + "store");
     std::string empty = write_dump(dir, "empty.dmp", "");
@@ -192,7 +184,8 @@ TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
     r = run_logger(dir, {"-f", missing, "-v", "1", "-s", svr.addr()});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(has(r.log, "file_size(")) << r.log;
-    EXPECT_TRUE(has(r.log, "stat filepath(" + missing + ") error(No such file or directory)")) << r.log;
+    EXPECT_TRUE(has(r.log, "stat filepath(" + missing + ") error(No such file or directory)"))
+        << r.log;
     EXPECT_TRUE(has(r.log, "filepath(" + missing + ")'s size(-1) invalid")) << r.log;
     EXPECT_EQ(svr.reports_so_far(), std::vector<std::string>{"error empty connection"});
 
@@ -210,8 +203,7 @@ TEST(LoggerUpload, EmptyMissingOrOversizedFileLogsSizeErrorAndSendsNothing)
 // A server whose accept queue is full never completes the handshake: the
 // connect gives up after its time-out (lowered through the test seam) and
 // nothing is uploaded.
-TEST(LoggerConnect, ServerThatNeverAcceptsTimesOut)
-{
+TEST(LoggerConnect, ServerThatNeverAcceptsTimesOut) {
     TempDir dir;
     std::string dump = write_dump(dir, "d.dmp", "dump");
 
@@ -243,16 +235,14 @@ TEST(LoggerConnect, ServerThatNeverAcceptsTimesOut)
     fillers.clear();
     for (;;) {
         platform::TcpSocket c = l.accept(200);
-        if (!c.valid())
-            break;
+        if (!c.valid()) break;
         std::string data;
         c.recv_until_close(data, 2000);
         EXPECT_EQ(data, "");
     }
 }
 
-TEST(LoggerConnect, RefusedConnectionIsLoggedAndNothingElseHappens)
-{
+TEST(LoggerConnect, RefusedConnectionIsLoggedAndNothingElseHappens) {
     TempDir dir;
     std::string dump = write_dump(dir, "d.dmp", "dump");
     int port = platform::free_loopback_port();
@@ -265,13 +255,11 @@ TEST(LoggerConnect, RefusedConnectionIsLoggedAndNothingElseHappens)
 }
 
 // Without -s the dump goes to the deployment's logging server on this machine.
-TEST(LoggerConnect, DefaultServerIsLocalPort8887)
-{
+TEST(LoggerConnect, DefaultServerIsLocalPort8887) {
     TempDir dir;
     std::string dump = write_dump(dir, "d.dmp", "abc");
     platform::TcpListener l;
-    if (l.listen("127.0.0.1", 8887, 4) != 0)
-        GTEST_SKIP() << "port 8887 is in use on this machine";
+    if (l.listen("127.0.0.1", 8887, 4) != 0) GTEST_SKIP() << "port 8887 is in use on this machine";
     // Other programs on this machine may talk to the same default port: only
     // the connection that carries a dump counts.
     std::string received;
@@ -279,8 +267,7 @@ TEST(LoggerConnect, DefaultServerIsLocalPort8887)
         for (int i = 0; i < 20 && received.rfind("client_dump_file:", 0) != 0; i++) {
             received.clear();
             platform::TcpSocket c = l.accept(1000);
-            if (c.valid())
-                c.recv_until_close(received, 20000);
+            if (c.valid()) c.recv_until_close(received, 20000);
         }
     });
     RunResult r = run_logger(dir, {"-f", dump, "-v", "3"});
@@ -290,8 +277,7 @@ TEST(LoggerConnect, DefaultServerIsLocalPort8887)
 
 // A server that goes away part-way through the body: the write error is
 // logged and the dump stays where it is, ready for a later run.
-TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump)
-{
+TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump) {
     TempDir dir;
     std::string body = pattern_bytes(16 << 20, 3);  // far more than socket buffers hold
     std::string dump = write_dump(dir, "tarvoproxy.dmp", body);
@@ -301,8 +287,7 @@ TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump)
     std::thread server([&] {
         platform::TcpSocket c = l.accept(20000);
         std::string got;
-        if (c.valid())
-            c.recv_until(got, "\r\n", 20000);
+        if (c.valid()) c.recv_until(got, "\r\n", 20000);
         // Closing with unread bytes queued resets the connection.
     });
     std::string addr = "127.0.0.1:" + std::to_string(l.port());
@@ -317,8 +302,7 @@ TEST(LoggerUpload, BrokenUploadLogsWriteErrorAndKeepsTheDump)
 }
 
 // -f, -v and -s keep at most 259, 255 and 255 bytes of their values.
-TEST(LoggerOptions, LongValuesAreCutToTheirLimits)
-{
+TEST(LoggerOptions, LongValuesAreCutToTheirLimits) {
     TempDir dir;
     StandIn svr(dir.folder() + "store");
 

@@ -22,9 +22,9 @@
 
 #include "platform/blocking_tcp.h"
 
-constexpr int LOGSVR_LINE_MAX = 8192;               // longest first line accepted, "\r\n" included
-constexpr long long LOGSVR_BODY_MAX = 1LL << 30;    // uploads are cut off beyond this
-constexpr int LOGSVR_IDLE_MS = 30000;               // a client silent this long is dropped
+constexpr int LOGSVR_LINE_MAX = 8192;             // longest first line accepted, "\r\n" included
+constexpr long long LOGSVR_BODY_MAX = 1LL << 30;  // uploads are cut off beyond this
+constexpr int LOGSVR_IDLE_MS = 30000;             // a client silent this long is dropped
 
 struct LOGSVR {
     platform::TcpListener listener;

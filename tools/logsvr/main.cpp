@@ -13,8 +13,7 @@
 
 #include "logsvr.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int port = 8887;
     int count = 0;
     std::string dir = "logsvr_store";
@@ -39,9 +38,11 @@ int main(int argc, char** argv)
     }
     std::printf("listening port=%d\n", svr.listener.port());
     std::fflush(stdout);
-    logsvr_run(svr, count, [] { return false; }, [](const std::string& line) {
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-    });
+    logsvr_run(
+        svr, count, [] { return false; },
+        [](const std::string& line) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        });
     return 0;
 }

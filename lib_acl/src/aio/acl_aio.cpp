@@ -7,47 +7,33 @@ using namespace aio_internal;
 
 namespace {
 
-int default_read(ACL_ASTREAM* a, void*, char*, int)
-{
+int default_read(ACL_ASTREAM* a, void*, char*, int) {
     a->line.clear();
     return 0;
 }
 
-int default_write(ACL_ASTREAM*, void*)
-{
-    return 0;
-}
+int default_write(ACL_ASTREAM*, void*) { return 0; }
 
-int default_accept(ACL_ASTREAM*, void*)
-{
+int default_accept(ACL_ASTREAM*, void*) {
     acl_msg_fatal("%s: default accept_callback be called", __func__);
 }
 
-int default_listen(ACL_ASTREAM*, void*)
-{
+int default_listen(ACL_ASTREAM*, void*) {
     acl_msg_fatal("%s: default listen_callback be called", __func__);
 }
 
-int default_connect(ACL_ASTREAM*, void*)
-{
+int default_connect(ACL_ASTREAM*, void*) {
     acl_msg_warn("%s: default connect_callback be called", __func__);
     return -1;
 }
 
-int default_timeo(ACL_ASTREAM*, void*)
-{
-    return -1;
-}
+int default_timeo(ACL_ASTREAM*, void*) { return -1; }
 
-int default_close(ACL_ASTREAM*, void*)
-{
-    return -1;
-}
+int default_close(ACL_ASTREAM*, void*) { return -1; }
 
 // The whole teardown of an astream: the close callback, then the loop forgets
 // the stream, then the buffers, the buffered stream and the record go.
-void free_astream(ACL_ASTREAM* a)
-{
+void free_astream(ACL_ASTREAM* a) {
     under_ref(a, [a] { return a->close_fn(a, a->context); });
     a->flag &= ~static_cast<unsigned>(ACL_AIO_FLAG_CLOSE);
     forget_timers(a);
@@ -61,8 +47,7 @@ void free_astream(ACL_ASTREAM* a)
 
 }  // namespace
 
-ACL_AIO* acl_aio_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec)
-{
+ACL_AIO* acl_aio_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec) {
     auto* aio = new ACL_AIO;
     aio->max_threads = max_threads < 0 ? 0 : max_threads;
     aio->idle_timeout = idle_timeout;
@@ -73,61 +58,48 @@ ACL_AIO* acl_aio_create_ex(int max_threads, int idle_timeout, int delay_sec, int
     aio->delay_sec = delay_sec;
     aio->delay_usec = delay_usec;
     aio->ioc = acl_ioctl_create_ex(aio->max_threads, idle_timeout, delay_sec, delay_usec);
-    if (aio->ioc == nullptr)
-        acl_msg_fatal("%s: acl_ioctl_create_ex error(%s)", __func__, "null");
+    if (aio->ioc == nullptr) acl_msg_fatal("%s: acl_ioctl_create_ex error(%s)", __func__, "null");
     if (acl_ioctl_start(aio->ioc) < 0)
-        acl_msg_fatal("%s, %s(%d): acl_ioctl_start error(%s)", __FILE__, __func__, __LINE__, "start");
+        acl_msg_fatal("%s, %s(%d): acl_ioctl_start error(%s)", __FILE__, __func__, __LINE__,
+                      "start");
     return aio;
 }
 
-ACL_AIO* acl_aio_create(int max_threads, int idle_timeout)
-{
+ACL_AIO* acl_aio_create(int max_threads, int idle_timeout) {
     return acl_aio_create_ex(max_threads, idle_timeout, 1, 0);
 }
 
-void acl_aio_free(ACL_AIO* aio)
-{
-    if (aio == nullptr)
-        return;
+void acl_aio_free(ACL_AIO* aio) {
+    if (aio == nullptr) return;
     acl_ioctl_free(aio->ioc);
     delete aio;
 }
 
-void acl_aio_loop(ACL_AIO* aio)
-{
-    if (aio == nullptr)
-        return;
+void acl_aio_loop(ACL_AIO* aio) {
+    if (aio == nullptr) return;
     aio->loop_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
     acl_ioctl_loop(aio->ioc);
 }
 
-int acl_aio_in_loop_thread(const ACL_AIO* aio)
-{
-    return aio != nullptr && aio->loop_thread.load(std::memory_order_relaxed) == std::this_thread::get_id();
+int acl_aio_in_loop_thread(const ACL_AIO* aio) {
+    return aio != nullptr &&
+           aio->loop_thread.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
-ACL_EVENT* acl_aio_event(ACL_AIO* aio)
-{
-    return acl_ioctl_event(aio->ioc);
-}
+ACL_EVENT* acl_aio_event(ACL_AIO* aio) { return acl_ioctl_event(aio->ioc); }
 
 std::int64_t acl_aio_request_timer(ACL_AIO* aio, ACL_EVENT_NOTIFY_TIME callback, void* context,
-                                   int delay)
-{
+                                   int delay) {
     return acl_ioctl_request_timer(aio->ioc, callback, context, delay);
 }
 
-std::int64_t acl_aio_cancel_timer(ACL_AIO* aio, ACL_EVENT_NOTIFY_TIME callback, void* context)
-{
+std::int64_t acl_aio_cancel_timer(ACL_AIO* aio, ACL_EVENT_NOTIFY_TIME callback, void* context) {
     return acl_ioctl_cancel_timer(aio->ioc, callback, context);
 }
 
-ACL_ASTREAM* acl_aio_open(ACL_AIO* aio, ACL_VSTREAM* stream)
-{
-    if (aio == nullptr || stream == nullptr)
-        acl_msg_fatal("%s: input invalid", __func__);
-    if (stream->type == ACL_VSTREAM_TYPE_SOCK)
-        acl_non_blocking(stream->fd, ACL_NON_BLOCKING);
+ACL_ASTREAM* acl_aio_open(ACL_AIO* aio, ACL_VSTREAM* stream) {
+    if (aio == nullptr || stream == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    if (stream->type == ACL_VSTREAM_TYPE_SOCK) acl_non_blocking(stream->fd, ACL_NON_BLOCKING);
     auto* a = new ACL_ASTREAM;
     a->aio = aio;
     a->stream = stream;
@@ -142,91 +114,82 @@ ACL_ASTREAM* acl_aio_open(ACL_AIO* aio, ACL_VSTREAM* stream)
     return a;
 }
 
-void acl_aio_ctl(ACL_ASTREAM* a, int name, ...)
-{
-    if (a == nullptr)
-        acl_msg_fatal("%s: input invalid", __func__);
+void acl_aio_ctl(ACL_ASTREAM* a, int name, ...) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
     va_list ap;
     va_start(ap, name);
     for (; name != ACL_AIO_CTL_END; name = va_arg(ap, int)) {
         switch (name) {
-        case ACL_AIO_CTL_CLOSE_FN: {
-            auto fn = va_arg(ap, ACL_AIO_CLOSE_FN);
-            a->close_fn = fn ? fn : default_close;
-            break;
-        }
-        case ACL_AIO_CTL_TIMEO_FN: {
-            auto fn = va_arg(ap, ACL_AIO_TIMEO_FN);
-            a->timeo_fn = fn ? fn : default_timeo;
-            break;
-        }
-        case ACL_AIO_CTL_READ_FN: {
-            auto fn = va_arg(ap, ACL_AIO_READ_FN);
-            a->read_fn = fn ? fn : default_read;
-            break;
-        }
-        case ACL_AIO_CTL_WRITE_FN: {
-            auto fn = va_arg(ap, ACL_AIO_WRITE_FN);
-            a->write_fn = fn ? fn : default_write;
-            break;
-        }
-        case ACL_AIO_CTL_ACCEPT_FN: {
-            auto fn = va_arg(ap, ACL_AIO_ACCEPT_FN);
-            a->accept_fn = fn ? fn : default_accept;
-            break;
-        }
-        case ACL_AIO_CTL_LISTEN_FN: {
-            auto fn = va_arg(ap, ACL_AIO_LISTEN_FN);
-            a->listen_fn = fn ? fn : default_listen;
-            break;
-        }
-        case ACL_AIO_CTL_CONNECT_FN: {
-            auto fn = va_arg(ap, ACL_AIO_CONNECT_FN);
-            a->connect_fn = fn ? fn : default_connect;
-            break;
-        }
-        case ACL_AIO_CTL_CTX:
-            a->context = va_arg(ap, void*);
-            break;
-        case ACL_AIO_CTL_TIMEOUT:
-            a->timeout = va_arg(ap, int);
-            break;
-        case ACL_AIO_CTL_STREAM: {
-            auto* s = va_arg(ap, ACL_VSTREAM*);
-            // The loop must forget the old stream before its new owner uses it.
-            if (a->stream != nullptr && a->stream != s)
-                acl_ioctl_disable_readwrite(a->aio->ioc, a->stream);
-            if (s != nullptr && s->type == ACL_VSTREAM_TYPE_SOCK)
-                acl_non_blocking(s->fd, ACL_NON_BLOCKING);
-            a->stream = s;
-            break;
-        }
-        default:
-            acl_msg_fatal("%s: invalid name(%d)", __func__, name);
+            case ACL_AIO_CTL_CLOSE_FN: {
+                auto fn = va_arg(ap, ACL_AIO_CLOSE_FN);
+                a->close_fn = fn ? fn : default_close;
+                break;
+            }
+            case ACL_AIO_CTL_TIMEO_FN: {
+                auto fn = va_arg(ap, ACL_AIO_TIMEO_FN);
+                a->timeo_fn = fn ? fn : default_timeo;
+                break;
+            }
+            case ACL_AIO_CTL_READ_FN: {
+                auto fn = va_arg(ap, ACL_AIO_READ_FN);
+                a->read_fn = fn ? fn : default_read;
+                break;
+            }
+            case ACL_AIO_CTL_WRITE_FN: {
+                auto fn = va_arg(ap, ACL_AIO_WRITE_FN);
+                a->write_fn = fn ? fn : default_write;
+                break;
+            }
+            case ACL_AIO_CTL_ACCEPT_FN: {
+                auto fn = va_arg(ap, ACL_AIO_ACCEPT_FN);
+                a->accept_fn = fn ? fn : default_accept;
+                break;
+            }
+            case ACL_AIO_CTL_LISTEN_FN: {
+                auto fn = va_arg(ap, ACL_AIO_LISTEN_FN);
+                a->listen_fn = fn ? fn : default_listen;
+                break;
+            }
+            case ACL_AIO_CTL_CONNECT_FN: {
+                auto fn = va_arg(ap, ACL_AIO_CONNECT_FN);
+                a->connect_fn = fn ? fn : default_connect;
+                break;
+            }
+            case ACL_AIO_CTL_CTX:
+                a->context = va_arg(ap, void*);
+                break;
+            case ACL_AIO_CTL_TIMEOUT:
+                a->timeout = va_arg(ap, int);
+                break;
+            case ACL_AIO_CTL_STREAM: {
+                auto* s = va_arg(ap, ACL_VSTREAM*);
+                // The loop must forget the old stream before its new owner uses it.
+                if (a->stream != nullptr && a->stream != s)
+                    acl_ioctl_disable_readwrite(a->aio->ioc, a->stream);
+                if (s != nullptr && s->type == ACL_VSTREAM_TYPE_SOCK)
+                    acl_non_blocking(s->fd, ACL_NON_BLOCKING);
+                a->stream = s;
+                break;
+            }
+            default:
+                acl_msg_fatal("%s: invalid name(%d)", __func__, name);
         }
     }
     va_end(ap);
 }
 
-ACL_VSTREAM* acl_aio_vstream(ACL_ASTREAM* a)
-{
-    return a == nullptr ? nullptr : a->stream;
-}
+ACL_VSTREAM* acl_aio_vstream(ACL_ASTREAM* a) { return a == nullptr ? nullptr : a->stream; }
 
-int acl_aio_isrset(ACL_ASTREAM* a)
-{
+int acl_aio_isrset(ACL_ASTREAM* a) {
     return a != nullptr && a->stream != nullptr && acl_ioctl_isrset(a->aio->ioc, a->stream);
 }
 
-int acl_aio_iswset(ACL_ASTREAM* a)
-{
+int acl_aio_iswset(ACL_ASTREAM* a) {
     return a != nullptr && a->stream != nullptr && acl_ioctl_iswset(a->aio->ioc, a->stream);
 }
 
-int acl_aio_iocp_close(ACL_ASTREAM* a)
-{
-    if (a == nullptr)
-        acl_msg_fatal("%s: input invalid", __func__);
+int acl_aio_iocp_close(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
     // The code that called the running callback finishes the close.
     if (a->nrefer > 0) {
         a->flag |= ACL_AIO_FLAG_CLOSE;

@@ -8,26 +8,24 @@ using namespace aio_internal;
 namespace {
 
 // Runs the pending reader on the stream: the bytes added, or ACL_VSTREAM_EOF.
-int run_reader(ACL_ASTREAM* a, int* ready)
-{
+int run_reader(ACL_ASTREAM* a, int* ready) {
     ACL_VSTREAM* s = a->stream;
     switch (a->reader) {
-    case ACL_AIO_READ_GETS:
-        return acl_vstream_gets_ready(s, &a->line, ready);
-    case ACL_AIO_READ_GETS_NONL:
-        return acl_vstream_gets_nonl_ready(s, &a->line, ready);
-    case ACL_AIO_READ_READN:
-        return acl_vstream_readn_ready(s, &a->line, a->read_count, ready);
-    case ACL_AIO_READ_ANY:
-        return acl_vstream_read_ready(s, &a->line, ready);
-    case ACL_AIO_READ_NONE:
-        break;
+        case ACL_AIO_READ_GETS:
+            return acl_vstream_gets_ready(s, &a->line, ready);
+        case ACL_AIO_READ_GETS_NONL:
+            return acl_vstream_gets_nonl_ready(s, &a->line, ready);
+        case ACL_AIO_READ_READN:
+            return acl_vstream_readn_ready(s, &a->line, a->read_count, ready);
+        case ACL_AIO_READ_ANY:
+            return acl_vstream_read_ready(s, &a->line, ready);
+        case ACL_AIO_READ_NONE:
+            break;
     }
     acl_msg_fatal("%s: no reader pending", __func__);
 }
 
-int call_read(ACL_ASTREAM* a)
-{
+int call_read(ACL_ASTREAM* a) {
     return under_ref(a, [a] {
         return a->read_fn(a, a->context, a->line.data(), static_cast<int>(a->line.size()));
     });
@@ -37,14 +35,11 @@ enum class Step { done, failed, pending };
 
 // One attempt of the pending read. `done`: the unit is in the line buffer.
 // `failed`: the stream ended or broke (what was collected is in the buffer).
-Step try_read(ACL_ASTREAM* a)
-{
+Step try_read(ACL_ASTREAM* a) {
     int ready = 0;
     int n = run_reader(a, &ready);
-    if (ready)
-        return Step::done;
-    if (n == ACL_VSTREAM_EOF)
-        return Step::failed;
+    if (ready) return Step::done;
+    if (n == ACL_VSTREAM_EOF) return Step::failed;
     bool line_reader = a->reader == ACL_AIO_READ_GETS || a->reader == ACL_AIO_READ_GETS_NONL;
     if (line_reader && a->line.size() > ACL_AIO_LINE_MAX) {
         acl_msg_error("%s: line too long(%zu), close it", __func__, a->line.size());
@@ -56,8 +51,7 @@ Step try_read(ACL_ASTREAM* a)
 }
 
 // End of data or failure: hand over the rest, then close.
-void finish_failed(ACL_ASTREAM* a)
-{
+void finish_failed(ACL_ASTREAM* a) {
     if (!a->line.empty()) {
         if (a->reader == ACL_AIO_READ_GETS_NONL) {
             while (!a->line.empty() && (a->line.back() == '\r' || a->line.back() == '\n'))
@@ -68,27 +62,24 @@ void finish_failed(ACL_ASTREAM* a)
     acl_aio_iocp_close(a);
 }
 
-void read_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
-{
+void read_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
-    if (failed_or_timed_out(type, a, enable_read))
-        return;
+    if (failed_or_timed_out(type, a, enable_read)) return;
     switch (try_read(a)) {
-    case Step::done:
-        close_if(a, call_read(a));
-        return;
-    case Step::failed:
-        finish_failed(a);
-        return;
-    case Step::pending:
-        enable_read(a);
-        return;
+        case Step::done:
+            close_if(a, call_read(a));
+            return;
+        case Step::failed:
+            finish_failed(a);
+            return;
+        case Step::pending:
+            enable_read(a);
+            return;
     }
 }
 
 // The shape shared by every read operation.
-int start_read(ACL_ASTREAM* a, ACL_AIO_READER reader, std::size_t count)
-{
+int start_read(ACL_ASTREAM* a, ACL_AIO_READER reader, std::size_t count) {
     if (a == nullptr || a->stream == nullptr)
         acl_msg_fatal("%s: astream null or detached", __func__);
     a->line.clear();
@@ -96,17 +87,17 @@ int start_read(ACL_ASTREAM* a, ACL_AIO_READER reader, std::size_t count)
     a->read_count = count;
     if (++a->read_nested < ACL_AIO_NESTED_MAX) {
         switch (try_read(a)) {
-        case Step::done: {
-            int ret = call_read(a);
-            a->read_nested--;
-            return close_if(a, ret) ? -1 : ret;
-        }
-        case Step::failed:
-            a->read_nested--;
-            finish_failed(a);
-            return -1;
-        case Step::pending:
-            break;
+            case Step::done: {
+                int ret = call_read(a);
+                a->read_nested--;
+                return close_if(a, ret) ? -1 : ret;
+            }
+            case Step::failed:
+                a->read_nested--;
+                finish_failed(a);
+                return -1;
+            case Step::pending:
+                break;
         }
     }
     a->read_nested--;
@@ -115,40 +106,32 @@ int start_read(ACL_ASTREAM* a, ACL_AIO_READER reader, std::size_t count)
 }
 
 // Sends from the queue head on. The bytes still queued, or -1 on failure.
-long flush(ACL_ASTREAM* a)
-{
+long flush(ACL_ASTREAM* a) {
     int completed = 0;
     while (!a->write_queue.empty()) {
         std::string& head = a->write_queue.front();
-        int n = acl_vstream_write(a->stream, head.data() + a->write_offset, head.size() - a->write_offset);
-        if (n == ACL_VSTREAM_EOF)
-            return -1;
-        if (n == 0)
-            return static_cast<long>(a->write_left);
+        int n = acl_vstream_write(a->stream, head.data() + a->write_offset,
+                                  head.size() - a->write_offset);
+        if (n == ACL_VSTREAM_EOF) return -1;
+        if (n == 0) return static_cast<long>(a->write_left);
         a->write_offset += static_cast<std::size_t>(n);
         a->write_left -= static_cast<std::size_t>(n);
-        if (a->write_offset < head.size())
-            return static_cast<long>(a->write_left);
+        if (a->write_offset < head.size()) return static_cast<long>(a->write_left);
         a->write_queue.pop_front();
         a->write_offset = 0;
-        if (++completed >= ACL_AIO_FLUSH_MAX)
-            return static_cast<long>(a->write_left);
+        if (++completed >= ACL_AIO_FLUSH_MAX) return static_cast<long>(a->write_left);
     }
-    if (a->write_left != 0)
-        acl_msg_fatal("%s: write_left(%zu) != 0", __func__, a->write_left);
+    if (a->write_left != 0) acl_msg_fatal("%s: write_left(%zu) != 0", __func__, a->write_left);
     return 0;
 }
 
-int call_write(ACL_ASTREAM* a)
-{
+int call_write(ACL_ASTREAM* a) {
     return under_ref(a, [a] { return a->write_fn(a, a->context); });
 }
 
-void write_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
-{
+void write_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
-    if (failed_or_timed_out(type, a, enable_write))
-        return;
+    if (failed_or_timed_out(type, a, enable_write)) return;
     long left = flush(a);
     if (left < 0) {
         acl_aio_iocp_close(a);
@@ -165,48 +148,33 @@ void write_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx)
 
 namespace aio_internal {
 
-void enable_read(ACL_ASTREAM* a)
-{
+void enable_read(ACL_ASTREAM* a) {
     acl_ioctl_enable_read(a->aio->ioc, a->stream, a->timeout, read_notify, a);
 }
 
-void enable_write(ACL_ASTREAM* a)
-{
+void enable_write(ACL_ASTREAM* a) {
     acl_ioctl_enable_write(a->aio->ioc, a->stream, a->timeout, write_notify, a);
 }
 
 }  // namespace aio_internal
 
-int acl_aio_gets(ACL_ASTREAM* a)
-{
-    return start_read(a, ACL_AIO_READ_GETS, 0);
-}
+int acl_aio_gets(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_GETS, 0); }
 
-int acl_aio_gets_nonl(ACL_ASTREAM* a)
-{
-    return start_read(a, ACL_AIO_READ_GETS_NONL, 0);
-}
+int acl_aio_gets_nonl(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_GETS_NONL, 0); }
 
-int acl_aio_read(ACL_ASTREAM* a)
-{
-    return start_read(a, ACL_AIO_READ_ANY, 0);
-}
+int acl_aio_read(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_ANY, 0); }
 
-int acl_aio_readn(ACL_ASTREAM* a, int count)
-{
-    if (count <= 0)
-        acl_msg_fatal("%s: count(%d) invalid", __func__, count);
+int acl_aio_readn(ACL_ASTREAM* a, int count) {
+    if (count <= 0) acl_msg_fatal("%s: count(%d) invalid", __func__, count);
     return start_read(a, ACL_AIO_READ_READN, static_cast<std::size_t>(count));
 }
 
-int acl_aio_writen(ACL_ASTREAM* a, const char* data, int dlen)
-{
-    if (a == nullptr)
-        acl_msg_fatal("%s: astream null", __func__);
-    if (a->stream == nullptr)
-        acl_msg_fatal("%s: astream->stream null", __func__);
+int acl_aio_writen(ACL_ASTREAM* a, const char* data, int dlen) {
+    if (a == nullptr) acl_msg_fatal("%s: astream null", __func__);
+    if (a->stream == nullptr) acl_msg_fatal("%s: astream->stream null", __func__);
     if (dlen < 1 || data == nullptr)
-        acl_msg_fatal("%s: invalid dlen(%d) or data(%s)", __func__, dlen, data ? "not null" : "null");
+        acl_msg_fatal("%s: invalid dlen(%d) or data(%s)", __func__, dlen,
+                      data ? "not null" : "null");
 
     std::size_t sent = 0;
     if (++a->write_nested < ACL_AIO_NESTED_MAX) {

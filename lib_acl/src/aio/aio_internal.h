@@ -6,16 +6,12 @@
 
 namespace aio_internal {
 
-inline bool close_requested(const ACL_ASTREAM* a)
-{
-    return (a->flag & ACL_AIO_FLAG_CLOSE) != 0;
-}
+inline bool close_requested(const ACL_ASTREAM* a) { return (a->flag & ACL_AIO_FLAG_CLOSE) != 0; }
 
 // Runs `call` as one of the stream's callbacks: while it runs the astream
 // cannot be freed.
 template <typename Call>
-int under_ref(ACL_ASTREAM* a, Call call)
-{
+int under_ref(ACL_ASTREAM* a, Call call) {
     a->nrefer++;
     int ret = call();
     a->nrefer--;
@@ -24,8 +20,7 @@ int under_ref(ACL_ASTREAM* a, Call call)
 
 // Closes when the callback failed or a close was asked meanwhile. True when
 // the stream was handed to acl_aio_iocp_close (it may be gone).
-inline bool close_if(ACL_ASTREAM* a, int ret)
-{
+inline bool close_if(ACL_ASTREAM* a, int ret) {
     if (ret < 0 || close_requested(a)) {
         acl_aio_iocp_close(a);
         return true;
@@ -35,18 +30,15 @@ inline bool close_if(ACL_ASTREAM* a, int ret)
 
 // A timeout while waiting: timeo_fn decides. Unless it asked for a close,
 // `rearm` waits for the same event again.
-inline void timed_out(ACL_ASTREAM* a, void (*rearm)(ACL_ASTREAM*))
-{
+inline void timed_out(ACL_ASTREAM* a, void (*rearm)(ACL_ASTREAM*)) {
     int ret = under_ref(a, [a] { return a->timeo_fn(a, a->context); });
-    if (!close_if(a, ret))
-        rearm(a);
+    if (!close_if(a, ret)) rearm(a);
 }
 
 // The exception and timeout events of a waiting stream: an exception closes
 // it, a timeout goes through timed_out. True when `type` was one of them (the
 // event is dealt with and the stream may be gone).
-inline bool failed_or_timed_out(int type, ACL_ASTREAM* a, void (*rearm)(ACL_ASTREAM*))
-{
+inline bool failed_or_timed_out(int type, ACL_ASTREAM* a, void (*rearm)(ACL_ASTREAM*)) {
     if (type & ACL_EVENT_XCPT) {
         acl_aio_iocp_close(a);
         return true;

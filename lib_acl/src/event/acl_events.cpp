@@ -18,18 +18,18 @@ constexpr int kTimeoutWrite = 0x200;
 struct Waiter {
     ACL_EVENT_NOTIFY_RDWR fn = nullptr;
     void* ctx = nullptr;
-    std::int64_t deadline = 0;        // absolute seconds, 0 = none
+    std::int64_t deadline = 0;  // absolute seconds, 0 = none
 };
 
 struct FdEntry {
-    ACL_VSTREAM* stream = nullptr;    // null: the descriptor is not registered
+    ACL_VSTREAM* stream = nullptr;  // null: the descriptor is not registered
     Waiter r;
     Waiter w;
-    int polled = 0;                   // interest the poller holds (POLLER_*)
-    int pending = 0;                  // event collected in this pass, not yet dispatched
-    unsigned serial = 0;              // changes every time the descriptor is registered anew
-    int slot = -1;                    // index in ACL_EVENT::active
-    bool touched = false;             // listed in ACL_EVENT::touched
+    int polled = 0;        // interest the poller holds (POLLER_*)
+    int pending = 0;       // event collected in this pass, not yet dispatched
+    unsigned serial = 0;   // changes every time the descriptor is registered anew
+    int slot = -1;         // index in ACL_EVENT::active
+    bool touched = false;  // listed in ACL_EVENT::touched
 };
 
 struct Pending {
@@ -43,18 +43,15 @@ struct Timer {
     std::uint64_t seq;  // order of requests: timers added while timers run wait a pass
 };
 
-std::int64_t now_seconds()
-{
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
+std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 }  // namespace
 
 struct ACL_EVENT {
-    std::vector<FdEntry> table;        // by descriptor; grows with the descriptors in use
-    std::vector<int> active;           // registered descriptors
-    std::vector<int> touched;          // descriptors whose registration changed since the last pass
-    std::int64_t scanned = 0;          // second of the last look at every descriptor
+    std::vector<FdEntry> table;  // by descriptor; grows with the descriptors in use
+    std::vector<int> active;     // registered descriptors
+    std::vector<int> touched;    // descriptors whose registration changed since the last pass
+    std::int64_t scanned = 0;    // second of the last look at every descriptor
     std::multimap<std::int64_t, Timer> timers;  // by deadline
     std::uint64_t timer_seq = 0;
     std::vector<Pending> pending;
@@ -68,26 +65,22 @@ struct ACL_EVENT {
 
 namespace {
 
-FdEntry* entry_of(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
+FdEntry* entry_of(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     int fd = stream->fd;
-    if (fd < 0 || static_cast<size_t>(fd) >= ev->table.size())
-        return nullptr;
+    if (fd < 0 || static_cast<size_t>(fd) >= ev->table.size()) return nullptr;
     FdEntry* e = &ev->table[static_cast<size_t>(fd)];
     return e->stream == stream ? e : nullptr;
 }
 
 // A registration changed: the next pass looks at this descriptor again.
-void touch(ACL_EVENT* ev, int fd, FdEntry& e)
-{
+void touch(ACL_EVENT* ev, int fd, FdEntry& e) {
     if (!e.touched) {
         e.touched = true;
         ev->touched.push_back(fd);
     }
 }
 
-void unlist(ACL_EVENT* ev, FdEntry& e)
-{
+void unlist(ACL_EVENT* ev, FdEntry& e) {
     int last = ev->active.back();
     ev->active[static_cast<size_t>(e.slot)] = last;
     ev->table[static_cast<size_t>(last)].slot = e.slot;
@@ -96,26 +89,21 @@ void unlist(ACL_EVENT* ev, FdEntry& e)
 }
 
 // Drops the descriptor from the poller and the table.
-void detach(ACL_EVENT* ev, int fd)
-{
+void detach(ACL_EVENT* ev, int fd) {
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
     ev->poller.change(fd, e.polled, 0);
     unlist(ev, e);
     e = FdEntry{};
 }
 
-FdEntry& attach(ACL_EVENT* ev, ACL_VSTREAM* stream, const char* caller)
-{
-    if (stream == nullptr)
-        acl_msg_fatal("%s: stream null", caller);
+FdEntry& attach(ACL_EVENT* ev, ACL_VSTREAM* stream, const char* caller) {
+    if (stream == nullptr) acl_msg_fatal("%s: stream null", caller);
     int fd = stream->fd;
-    if (fd < 0)
-        acl_msg_fatal("%s: fd(%d) invalid", caller, fd);
+    if (fd < 0) acl_msg_fatal("%s: fd(%d) invalid", caller, fd);
     if (static_cast<size_t>(fd) >= ev->table.size())
         ev->table.resize(static_cast<size_t>(fd) + 1 + ev->table.size() / 2);
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
-    if (e.stream == stream)
-        return e;
+    if (e.stream == stream) return e;
     if (e.stream != nullptr) {
         if (e.r.fn != nullptr || e.w.fn != nullptr)
             acl_msg_fatal("%s: fd(%d) registered by another stream", caller, fd);
@@ -132,15 +120,12 @@ FdEntry& attach(ACL_EVENT* ev, ACL_VSTREAM* stream, const char* caller)
 
 // Calls one side's handler after removing its registration (one-shot).
 // Returns false when the registration it was collected for is gone.
-bool fire(ACL_EVENT* ev, int fd, unsigned serial, bool read_side, int type)
-{
+bool fire(ACL_EVENT* ev, int fd, unsigned serial, bool read_side, int type) {
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
-    if (e.serial != serial || e.stream == nullptr)
-        return false;
+    if (e.serial != serial || e.stream == nullptr) return false;
     Waiter& side = read_side ? e.r : e.w;
     ACL_EVENT_NOTIFY_RDWR fn = side.fn;
-    if (fn == nullptr)
-        return true;
+    if (fn == nullptr) return true;
     void* ctx = side.ctx;
     ACL_VSTREAM* stream = e.stream;
     side.fn = nullptr;
@@ -150,13 +135,10 @@ bool fire(ACL_EVENT* ev, int fd, unsigned serial, bool read_side, int type)
     return true;
 }
 
-void dispatch(ACL_EVENT* ev, const Pending& p)
-{
-    if (static_cast<size_t>(p.fd) >= ev->table.size())
-        return;
+void dispatch(ACL_EVENT* ev, const Pending& p) {
+    if (static_cast<size_t>(p.fd) >= ev->table.size()) return;
     FdEntry& e = ev->table[static_cast<size_t>(p.fd)];
-    if (e.serial != p.serial || e.stream == nullptr)
-        return;
+    if (e.serial != p.serial || e.stream == nullptr) return;
     int mask = e.pending;
     e.pending = 0;
     if (mask & ACL_EVENT_XCPT) {
@@ -164,26 +146,20 @@ void dispatch(ACL_EVENT* ev, const Pending& p)
             fire(ev, p.fd, p.serial, false, ACL_EVENT_XCPT);
     } else if (mask & ACL_EVENT_RW_TIMEOUT) {
         bool alive = true;
-        if (mask & kTimeoutRead)
-            alive = fire(ev, p.fd, p.serial, true, ACL_EVENT_RW_TIMEOUT);
-        if (alive && (mask & kTimeoutWrite))
-            fire(ev, p.fd, p.serial, false, ACL_EVENT_RW_TIMEOUT);
+        if (mask & kTimeoutRead) alive = fire(ev, p.fd, p.serial, true, ACL_EVENT_RW_TIMEOUT);
+        if (alive && (mask & kTimeoutWrite)) fire(ev, p.fd, p.serial, false, ACL_EVENT_RW_TIMEOUT);
     } else {
         bool alive = true;
-        if (mask & ACL_EVENT_READ)
-            alive = fire(ev, p.fd, p.serial, true, ACL_EVENT_READ);
-        if (alive && (mask & ACL_EVENT_WRITE))
-            fire(ev, p.fd, p.serial, false, ACL_EVENT_WRITE);
+        if (mask & ACL_EVENT_READ) alive = fire(ev, p.fd, p.serial, true, ACL_EVENT_READ);
+        if (alive && (mask & ACL_EVENT_WRITE)) fire(ev, p.fd, p.serial, false, ACL_EVENT_WRITE);
     }
 }
 
 // Looks at one registered descriptor: the poller's interest is brought in
 // line with its handlers, and the events known without waiting are collected.
-void examine(ACL_EVENT* ev, int fd)
-{
+void examine(ACL_EVENT* ev, int fd) {
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
-    if (e.stream == nullptr)
-        return;
+    if (e.stream == nullptr) return;
     if (e.r.fn == nullptr && e.w.fn == nullptr) {
         detach(ev, fd);
         return;
@@ -195,8 +171,7 @@ void examine(ACL_EVENT* ev, int fd)
                           std::strerror(errno));
         e.polled = want;
     }
-    if (e.pending != 0)
-        return;
+    if (e.pending != 0) return;
     const ACL_VSTREAM* s = e.stream;
     int mask = 0;
     if (s->flag & ACL_VSTREAM_FLAG_BAD) {
@@ -224,12 +199,10 @@ void examine(ACL_EVENT* ev, int fd)
 // whose registration changed can hold news (a handler that re-registers a
 // stream with buffered data, a close that flagged a stream). This keeps a
 // pass proportional to the activity, not to the number of connections.
-void collect_immediate(ACL_EVENT* ev)
-{
+void collect_immediate(ACL_EVENT* ev) {
     if (ev->now != ev->scanned) {
         ev->scanned = ev->now;
-        for (int fd : ev->touched)
-            ev->table[static_cast<size_t>(fd)].touched = false;
+        for (int fd : ev->touched) ev->table[static_cast<size_t>(fd)].touched = false;
         ev->touched.clear();
         for (size_t i = ev->active.size(); i-- > 0;)
             examine(ev, ev->active[i]);  // a detach swaps the last slot into i: already seen
@@ -247,28 +220,22 @@ void collect_immediate(ACL_EVENT* ev)
     }
 }
 
-int wait_ms(ACL_EVENT* ev)
-{
+int wait_ms(ACL_EVENT* ev) {
     std::int64_t ms = static_cast<std::int64_t>(ev->delay_sec) * 1000 + ev->delay_usec / 1000;
     if (!ev->timers.empty()) {
         std::int64_t left = (ev->timers.begin()->first - ev->now) * 1000;
-        if (left < 0)
-            left = 0;
-        if (left < ms)
-            ms = left;
+        if (left < 0) left = 0;
+        if (left < ms) ms = left;
     }
     return static_cast<int>(ms);
 }
 
-void run_timers(ACL_EVENT* ev)
-{
+void run_timers(ACL_EVENT* ev) {
     std::uint64_t limit = ev->timer_seq;
     for (;;) {
         auto it = ev->timers.begin();
-        while (it != ev->timers.end() && it->first <= ev->now && it->second.seq > limit)
-            ++it;
-        if (it == ev->timers.end() || it->first > ev->now)
-            return;
+        while (it != ev->timers.end() && it->first <= ev->now && it->second.seq > limit) ++it;
+        if (it == ev->timers.end() || it->first > ev->now) return;
         Timer t = it->second;
         ev->timers.erase(it);
         t.fn(ACL_EVENT_TIME, ev, t.ctx);
@@ -277,8 +244,7 @@ void run_timers(ACL_EVENT* ev)
 
 }  // namespace
 
-ACL_EVENT* acl_event_new(int delay_sec, int delay_usec)
-{
+ACL_EVENT* acl_event_new(int delay_sec, int delay_usec) {
     auto* ev = new ACL_EVENT;
     if (!ev->poller.valid())
         acl_msg_fatal("%s: poller create error(%s)", __func__, std::strerror(errno));
@@ -293,15 +259,10 @@ ACL_EVENT* acl_event_new(int delay_sec, int delay_usec)
     return ev;
 }
 
-void acl_event_free(ACL_EVENT* event)
-{
-    delete event;
-}
+void acl_event_free(ACL_EVENT* event) { delete event; }
 
-void acl_event_loop(ACL_EVENT* ev)
-{
-    if (ev == nullptr)
-        return;
+void acl_event_loop(ACL_EVENT* ev) {
+    if (ev == nullptr) return;
     ev->now = now_seconds();
     ev->pending.clear();
     collect_immediate(ev);
@@ -313,8 +274,7 @@ void acl_event_loop(ACL_EVENT* ev)
                           std::strerror(errno));
         // A signal ends the pass, but events already collected (a cleared
         // deadline, a flagged stream) would be lost: those still go out.
-        if (ev->pending.empty())
-            return;
+        if (ev->pending.empty()) return;
         ev->ready.clear();
     }
 
@@ -322,41 +282,34 @@ void acl_event_loop(ACL_EVENT* ev)
     run_timers(ev);
 
     for (const auto& r : ev->ready) {
-        if (r.fd < 0 || static_cast<size_t>(r.fd) >= ev->table.size())
-            continue;
+        if (r.fd < 0 || static_cast<size_t>(r.fd) >= ev->table.size()) continue;
         FdEntry& e = ev->table[static_cast<size_t>(r.fd)];
         if (e.stream == nullptr || e.pending != 0)
             continue;  // gone, or already has an exception or time-out
         int mask = 0;
-        if ((r.what & platform::POLLER_READ) && e.r.fn != nullptr)
-            mask |= ACL_EVENT_READ;
-        if ((r.what & platform::POLLER_WRITE) && e.w.fn != nullptr)
-            mask |= ACL_EVENT_WRITE;
+        if ((r.what & platform::POLLER_READ) && e.r.fn != nullptr) mask |= ACL_EVENT_READ;
+        if ((r.what & platform::POLLER_WRITE) && e.w.fn != nullptr) mask |= ACL_EVENT_WRITE;
         if (mask != 0) {
             e.pending = mask;
             ev->pending.push_back({r.fd, e.serial});
         }
     }
 
-    for (size_t i = 0; i < ev->pending.size(); i++)
-        dispatch(ev, ev->pending[i]);
+    for (size_t i = 0; i < ev->pending.size(); i++) dispatch(ev, ev->pending[i]);
 }
 
 namespace {
 
 // Registers one side; `myname`, the public caller, is named in a fatal line.
 void enable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side, int timeout,
-                 ACL_EVENT_NOTIFY_RDWR callback, void* context, const char* myname)
-{
-    if (callback == nullptr)
-        acl_msg_fatal("%s: callback null", myname);
+                 ACL_EVENT_NOTIFY_RDWR callback, void* context, const char* myname) {
+    if (callback == nullptr) acl_msg_fatal("%s: callback null", myname);
     FdEntry& e = attach(ev, stream, myname);
     e.*side = Waiter{callback, context, timeout > 0 ? now_seconds() + timeout : 0};
     touch(ev, stream->fd, e);
 }
 
-void disable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side)
-{
+void disable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side) {
     if (FdEntry* e = entry_of(ev, stream)) {
         e->*side = Waiter{};
         touch(ev, stream->fd, *e);
@@ -366,66 +319,52 @@ void disable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side)
 }  // namespace
 
 void acl_event_enable_read(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
-                           ACL_EVENT_NOTIFY_RDWR callback, void* context)
-{
+                           ACL_EVENT_NOTIFY_RDWR callback, void* context) {
     enable_side(ev, stream, &FdEntry::r, timeout, callback, context, __func__);
 }
 
 void acl_event_enable_write(ACL_EVENT* ev, ACL_VSTREAM* stream, int timeout,
-                            ACL_EVENT_NOTIFY_RDWR callback, void* context)
-{
+                            ACL_EVENT_NOTIFY_RDWR callback, void* context) {
     enable_side(ev, stream, &FdEntry::w, timeout, callback, context, __func__);
 }
 
-void acl_event_disable_read(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
+void acl_event_disable_read(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     disable_side(ev, stream, &FdEntry::r);
 }
 
-void acl_event_disable_write(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
+void acl_event_disable_write(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     disable_side(ev, stream, &FdEntry::w);
 }
 
-void acl_event_disable_readwrite(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
-    if (stream == nullptr)
-        acl_msg_fatal("%s: stream null", __func__);
-    if (entry_of(ev, stream) != nullptr)
-        detach(ev, stream->fd);
+void acl_event_disable_readwrite(ACL_EVENT* ev, ACL_VSTREAM* stream) {
+    if (stream == nullptr) acl_msg_fatal("%s: stream null", __func__);
+    if (entry_of(ev, stream) != nullptr) detach(ev, stream->fd);
 }
 
-void acl_event_recheck(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
-    if (FdEntry* e = entry_of(ev, stream))
-        touch(ev, stream->fd, *e);
+void acl_event_recheck(ACL_EVENT* ev, ACL_VSTREAM* stream) {
+    if (FdEntry* e = entry_of(ev, stream)) touch(ev, stream->fd, *e);
 }
 
-int acl_event_isrset(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
+int acl_event_isrset(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     FdEntry* e = entry_of(ev, stream);
     return e != nullptr && e->r.fn != nullptr;
 }
 
-int acl_event_iswset(ACL_EVENT* ev, ACL_VSTREAM* stream)
-{
+int acl_event_iswset(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     FdEntry* e = entry_of(ev, stream);
     return e != nullptr && e->w.fn != nullptr;
 }
 
 std::int64_t acl_event_request_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context,
-                                     int delay)
-{
-    if (callback == nullptr)
-        acl_msg_fatal("%s: callback null", __func__);
+                                     int delay) {
+    if (callback == nullptr) acl_msg_fatal("%s: callback null", __func__);
     acl_event_cancel_timer(ev, callback, context);
     std::int64_t deadline = now_seconds() + (delay > 0 ? delay : 0);
     ev->timers.emplace(deadline, Timer{callback, context, ++ev->timer_seq});
     return deadline;
 }
 
-std::int64_t acl_event_cancel_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context)
-{
+std::int64_t acl_event_cancel_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context) {
     for (auto it = ev->timers.begin(); it != ev->timers.end(); ++it) {
         if (it->second.fn == callback && it->second.ctx == context) {
             std::int64_t left = it->first - now_seconds();
@@ -436,12 +375,6 @@ std::int64_t acl_event_cancel_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callbac
     return -1;
 }
 
-std::int64_t acl_event_time(const ACL_EVENT* ev)
-{
-    return ev->now;
-}
+std::int64_t acl_event_time(const ACL_EVENT* ev) { return ev->now; }
 
-int acl_event_nstreams(const ACL_EVENT* ev)
-{
-    return static_cast<int>(ev->active.size());
-}
+int acl_event_nstreams(const ACL_EVENT* ev) { return static_cast<int>(ev->active.size()); }

@@ -17,13 +17,12 @@ namespace {
 constexpr int kExitFatal = 3;  // status of a process ended by fatal or panic
 
 struct Logger {
-    std::mutex lock;           // whole lines, and the stream below
+    std::mutex lock;  // whole lines, and the stream below
     std::FILE* stream = nullptr;
     char tag[256] = "";
 };
 
-Logger& logger()
-{
+Logger& logger() {
     static Logger* instance = new Logger;  // never destroyed: threads may log during exit
     return *instance;
 }
@@ -41,9 +40,8 @@ constexpr LevelName level_names[] = {
 
 // Formats one whole line into `line`; returns its length, or -1 when the
 // message does not fit.
-int build_line(char (&line)[ACL_MSG_LINE_MAX], const char* tag, Level level,
-               const char* fmt, va_list ap)
-{
+int build_line(char (&line)[ACL_MSG_LINE_MAX], const char* tag, Level level, const char* fmt,
+               va_list ap) {
     std::time_t now = std::time(nullptr);
     std::tm tm_now;
     localtime_r(&now, &tm_now);
@@ -52,32 +50,27 @@ int build_line(char (&line)[ACL_MSG_LINE_MAX], const char* tag, Level level,
     const LevelName& lv = level_names[static_cast<int>(level)];
     int prefix = std::snprintf(line + n, sizeof(line) - n, " %s(pid=%d, tid=%ld)(%d, %s): ", tag,
                                platform::process_id(), platform::thread_id(), lv.number, lv.name);
-    if (prefix < 0 || n + static_cast<size_t>(prefix) >= sizeof(line))
-        return -1;
+    if (prefix < 0 || n + static_cast<size_t>(prefix) >= sizeof(line)) return -1;
     n += static_cast<size_t>(prefix);
 
     // The message and "\r\n" must both fit; otherwise no line at all.
     size_t room = sizeof(line) - n;
     int msg = std::vsnprintf(line + n, room, fmt, ap);
-    if (msg < 0 || static_cast<size_t>(msg) + 2 >= room)
-        return -1;
+    if (msg < 0 || static_cast<size_t>(msg) + 2 >= room) return -1;
     n += static_cast<size_t>(msg);
     line[n++] = '\r';
     line[n++] = '\n';
     return static_cast<int>(n);
 }
 
-void write_console(Level level, const char* fmt, va_list ap)
-{
-    if (level == Level::fatal)
-        std::fputs("fatal:", stdout);
+void write_console(Level level, const char* fmt, va_list ap) {
+    if (level == Level::fatal) std::fputs("fatal:", stdout);
     std::vprintf(fmt, ap);
     std::fputs("\r\n", stdout);
     std::fflush(stdout);
 }
 
-void write_line(Level level, const char* fmt, va_list ap)
-{
+void write_line(Level level, const char* fmt, va_list ap) {
     Logger& log = logger();
     std::lock_guard<std::mutex> guard(log.lock);
     if (log.stream == nullptr) {
@@ -86,8 +79,7 @@ void write_line(Level level, const char* fmt, va_list ap)
     }
     char line[ACL_MSG_LINE_MAX];
     int len = build_line(line, log.tag, level, fmt, ap);
-    if (len < 0)
-        return;
+    if (len < 0) return;
     size_t put = std::fwrite(line, 1, static_cast<size_t>(len), log.stream);
     if (put != static_cast<size_t>(len) || std::fflush(log.stream) != 0) {
         // A log that cannot take a whole line is closed for the rest of the run.
@@ -99,8 +91,7 @@ void write_line(Level level, const char* fmt, va_list ap)
 
 }  // namespace
 
-void acl_msg_open(const char* path, const char* info_pre)
-{
+void acl_msg_open(const char* path, const char* info_pre) {
     if (path == nullptr || *path == '\0' || info_pre == nullptr || *info_pre == '\0') {
         std::printf("%s: can't open log file=%s, info_pre=%s,%s\n", "acl_msg_open",
                     path ? path : "(null)", info_pre ? info_pre : "(null)", "invalid argument");
@@ -108,44 +99,39 @@ void acl_msg_open(const char* path, const char* info_pre)
     }
     std::FILE* fp = platform::file_open_append_private(path);
     if (fp == nullptr) {
-        std::printf("%s: can't open log file=%s, info_pre=%s,%s\n", "acl_msg_open", path,
-                    info_pre, platform::last_error_text().c_str());
+        std::printf("%s: can't open log file=%s, info_pre=%s,%s\n", "acl_msg_open", path, info_pre,
+                    platform::last_error_text().c_str());
         return;
     }
     std::setvbuf(fp, nullptr, _IOFBF, 4096);
 
     Logger& log = logger();
     std::lock_guard<std::mutex> guard(log.lock);
-    if (log.stream != nullptr)
-        std::fclose(log.stream);
+    if (log.stream != nullptr) std::fclose(log.stream);
     log.stream = fp;
     std::snprintf(log.tag, sizeof(log.tag), "%s", info_pre);
 }
 
-void acl_msg_close(void)
-{
+void acl_msg_close(void) {
     Logger& log = logger();
     std::lock_guard<std::mutex> guard(log.lock);
-    if (log.stream != nullptr)
-        std::fclose(log.stream);
+    if (log.stream != nullptr) std::fclose(log.stream);
     log.stream = nullptr;
     log.tag[0] = '\0';
 }
 
-int acl_msg_opened(void)
-{
+int acl_msg_opened(void) {
     Logger& log = logger();
     std::lock_guard<std::mutex> guard(log.lock);
     return log.stream != nullptr;
 }
 
-#define ACL_MSG_LEVEL(func, level)        \
-    void func(const char* fmt, ...)       \
-    {                                     \
-        va_list ap;                       \
-        va_start(ap, fmt);                \
-        write_line(level, fmt, ap);       \
-        va_end(ap);                       \
+#define ACL_MSG_LEVEL(func, level)    \
+    void func(const char* fmt, ...) { \
+        va_list ap;                   \
+        va_start(ap, fmt);            \
+        write_line(level, fmt, ap);   \
+        va_end(ap);                   \
     }
 
 ACL_MSG_LEVEL(acl_msg_info, Level::info)
@@ -154,8 +140,7 @@ ACL_MSG_LEVEL(acl_msg_error, Level::error)
 
 // Fatal and panic end the process without unwinding or a crash dump: the line
 // is the whole report.
-void acl_msg_fatal(const char* fmt, ...)
-{
+void acl_msg_fatal(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     write_line(Level::fatal, fmt, ap);
@@ -163,8 +148,7 @@ void acl_msg_fatal(const char* fmt, ...)
     std::_Exit(kExitFatal);
 }
 
-void acl_msg_panic(const char* fmt, ...)
-{
+void acl_msg_panic(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     write_line(Level::panic, fmt, ap);

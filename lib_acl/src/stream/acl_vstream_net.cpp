@@ -14,25 +14,20 @@
 namespace {
 
 // Splits "host:port" at its last ':'. 0, or -1 when there is no ':'.
-int split_addr(const char* addr, std::string& host, std::string& port)
-{
+int split_addr(const char* addr, std::string& host, std::string& port) {
     const char* colon = std::strrchr(addr, ':');
-    if (colon == nullptr)
-        return -1;
+    if (colon == nullptr) return -1;
     host.assign(addr, static_cast<std::size_t>(colon - addr));
     port.assign(colon + 1);
     return 0;
 }
 
 // The port as a number, or -1 when it is not one in 0..65535.
-int parse_port(const std::string& text)
-{
-    if (text.empty() || text.size() > 5)
-        return -1;
+int parse_port(const std::string& text) {
+    if (text.empty() || text.size() > 5) return -1;
     int port = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
-            return -1;
+        if (c < '0' || c > '9') return -1;
         port = port * 10 + (c - '0');
     }
     return port <= 65535 ? port : -1;
@@ -40,8 +35,7 @@ int parse_port(const std::string& text)
 
 }  // namespace
 
-int acl_non_blocking(int fd, int mode)
-{
+int acl_non_blocking(int fd, int mode) {
     if (platform::sock_set_nonblocking(fd, mode == ACL_NON_BLOCKING) < 0) {
         acl_msg_error("ioctlsocket(fd,FIONBIO) failed");
         return -1;
@@ -49,46 +43,30 @@ int acl_non_blocking(int fd, int mode)
     return 0;
 }
 
-static int wait_for(int fd, int what, int timeout)
-{
+static int wait_for(int fd, int what, int timeout) {
     for (;;) {
         int w = platform::fd_wait(fd, what, timeout < 0 ? -1 : timeout * 1000);
-        if (w > 0)
-            return 0;
+        if (w > 0) return 0;
         if (w == 0) {
             errno = ETIMEDOUT;
             return -1;
         }
-        if (errno != EINTR)
-            return -1;
+        if (errno != EINTR) return -1;
     }
 }
 
-int acl_write_wait(int fd, int timeout)
-{
-    return wait_for(fd, platform::WAIT_WRITE, timeout);
-}
+int acl_write_wait(int fd, int timeout) { return wait_for(fd, platform::WAIT_WRITE, timeout); }
 
-int acl_read_wait(int fd, int timeout)
-{
-    return wait_for(fd, platform::WAIT_READ, timeout);
-}
+int acl_read_wait(int fd, int timeout) { return wait_for(fd, platform::WAIT_READ, timeout); }
 
-int acl_timed_connect(int fd, const char* ip, int port, int timeout)
-{
-    if (timeout < 0)
-        acl_msg_panic("timed_connect: bad timeout: %d", timeout);
-    if (platform::sock_set_nonblocking(fd, true) < 0)
-        return -1;
-    if (platform::sock_connect(fd, ip, port) == 0)
-        return 0;
-    if (errno != EINPROGRESS && errno != EWOULDBLOCK)
-        return -1;
-    if (acl_write_wait(fd, timeout) < 0)
-        return -1;
+int acl_timed_connect(int fd, const char* ip, int port, int timeout) {
+    if (timeout < 0) acl_msg_panic("timed_connect: bad timeout: %d", timeout);
+    if (platform::sock_set_nonblocking(fd, true) < 0) return -1;
+    if (platform::sock_connect(fd, ip, port) == 0) return 0;
+    if (errno != EINPROGRESS && errno != EWOULDBLOCK) return -1;
+    if (acl_write_wait(fd, timeout) < 0) return -1;
     int err = platform::sock_pending_error(fd);
-    if (err < 0)
-        return -1;
+    if (err < 0) return -1;
     if (err != 0) {
         errno = err;
         return -1;
@@ -97,31 +75,24 @@ int acl_timed_connect(int fd, const char* ip, int port, int timeout)
 }
 
 // One attempt on one address: a connected socket, or -1.
-static int connect_one(const std::string& ip, int port, int block_mode, int timeout)
-{
+static int connect_one(const std::string& ip, int port, int block_mode, int timeout) {
     platform::FdHandle sock(platform::sock_tcp());
-    if (!sock.valid())
-        return -1;
+    if (!sock.valid()) return -1;
     platform::sock_set_buffers(sock.get(), ACL_INET_SOCK_BUFSIZE, ACL_INET_SOCK_BUFSIZE);
     if (timeout > 0) {
-        if (acl_timed_connect(sock.get(), ip.c_str(), port, timeout) < 0)
-            return -1;
-        if (acl_non_blocking(sock.get(), block_mode) < 0)
-            return -1;
+        if (acl_timed_connect(sock.get(), ip.c_str(), port, timeout) < 0) return -1;
+        if (acl_non_blocking(sock.get(), block_mode) < 0) return -1;
         return sock.release();
     }
-    if (acl_non_blocking(sock.get(), block_mode) < 0)
-        return -1;
-    if (platform::sock_connect(sock.get(), ip.c_str(), port) == 0)
-        return sock.release();
+    if (acl_non_blocking(sock.get(), block_mode) < 0) return -1;
+    if (platform::sock_connect(sock.get(), ip.c_str(), port) == 0) return sock.release();
     // The async connect takes this road: the loop reports when it is done.
     if (block_mode == ACL_NON_BLOCKING && (errno == EINPROGRESS || errno == EWOULDBLOCK))
         return sock.release();
     return -1;
 }
 
-int acl_inet_connect_ex(const char* addr, int block_mode, int timeout)
-{
+int acl_inet_connect_ex(const char* addr, int block_mode, int timeout) {
     std::string host, port_text;
     if (addr == nullptr || split_addr(addr, host, port_text) < 0 || host.empty()) {
         acl_msg_error("%s, %s(%d): invalid addr(%s)", __FILE__, __func__, __LINE__,
@@ -145,18 +116,17 @@ int acl_inet_connect_ex(const char* addr, int block_mode, int timeout)
     int saved = 0;
     for (const auto& ip : ips) {
         int fd = connect_one(ip, port, block_mode, timeout);
-        if (fd >= 0)
-            return fd;
+        if (fd >= 0) return fd;
         saved = errno;
-        acl_msg_error("%s(%d): connect ip(%s) port(%d) error", __func__, __LINE__, ip.c_str(), port);
+        acl_msg_error("%s(%d): connect ip(%s) port(%d) error", __func__, __LINE__, ip.c_str(),
+                      port);
     }
     errno = saved;
     return -1;
 }
 
 ACL_VSTREAM* acl_vstream_connect_ex(const char* addr, int block_mode, int connect_timeout,
-                                    int rw_timeout, int rw_bufsize)
-{
+                                    int rw_timeout, int rw_bufsize) {
     if (addr == nullptr || std::strchr(addr, ':') == nullptr) {
         acl_msg_error("%s(%d): addr(%s) invalid, examples(192.168.0.1:80)", __func__, __LINE__,
                       addr ? addr : "null");
@@ -164,8 +134,7 @@ ACL_VSTREAM* acl_vstream_connect_ex(const char* addr, int block_mode, int connec
         return nullptr;
     }
     int fd = acl_inet_connect_ex(addr, block_mode, connect_timeout);
-    if (fd < 0)
-        return nullptr;
+    if (fd < 0) return nullptr;
     ACL_VSTREAM* s = acl_vstream_fdopen(fd, platform::FD_READ | platform::FD_WRITE,
                                         rw_bufsize > 0 ? static_cast<std::size_t>(rw_bufsize) : 0,
                                         rw_timeout, ACL_VSTREAM_TYPE_SOCK);
@@ -174,8 +143,7 @@ ACL_VSTREAM* acl_vstream_connect_ex(const char* addr, int block_mode, int connec
     return s;
 }
 
-int acl_inet_listen(const char* addr, int backlog, int block_mode)
-{
+int acl_inet_listen(const char* addr, int backlog, int block_mode) {
     std::string host, port_text;
     if (addr == nullptr || split_addr(addr, host, port_text) < 0) {
         acl_msg_error("%s, %s(%d): invalid addr(%s)", __FILE__, __func__, __LINE__,
@@ -185,12 +153,12 @@ int acl_inet_listen(const char* addr, int backlog, int block_mode)
     }
     int port = parse_port(port_text);
     if (port < 0) {
-        acl_msg_error("%s, %s(%d): invalid port(%s)", __FILE__, __func__, __LINE__, port_text.c_str());
+        acl_msg_error("%s, %s(%d): invalid port(%s)", __FILE__, __func__, __LINE__,
+                      port_text.c_str());
         errno = EINVAL;
         return -1;
     }
-    if (host.empty())
-        host = "0.0.0.0";
+    if (host.empty()) host = "0.0.0.0";
     platform::FdHandle sock(platform::sock_tcp());
     if (!sock.valid()) {
         acl_msg_error("%s(%d): socket error(%s)", __func__, __LINE__, std::strerror(errno));
@@ -204,17 +172,14 @@ int acl_inet_listen(const char* addr, int backlog, int block_mode)
         errno = err;
         return -1;
     }
-    if (acl_non_blocking(sock.get(), block_mode) < 0)
-        return -1;
+    if (acl_non_blocking(sock.get(), block_mode) < 0) return -1;
     return sock.release();
 }
 
 ACL_VSTREAM* acl_vstream_listen_ex(const char* addr, int backlog, int block_mode, int bufsize,
-                                   int rw_timeout)
-{
+                                   int rw_timeout) {
     int fd = acl_inet_listen(addr, backlog, block_mode);
-    if (fd < 0)
-        return nullptr;
+    if (fd < 0) return nullptr;
     ACL_VSTREAM* s = acl_vstream_fdopen(fd, platform::FD_READ | platform::FD_WRITE,
                                         bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0,
                                         rw_timeout, ACL_VSTREAM_TYPE_SOCK);
@@ -222,12 +187,10 @@ ACL_VSTREAM* acl_vstream_listen_ex(const char* addr, int backlog, int block_mode
     return s;
 }
 
-ACL_VSTREAM* acl_vstream_accept_ex(ACL_VSTREAM* listen_stream, char* ipbuf, int size)
-{
+ACL_VSTREAM* acl_vstream_accept_ex(ACL_VSTREAM* listen_stream, char* ipbuf, int size) {
     std::string peer;
     int fd = platform::sock_accept(listen_stream->fd, &peer);
-    if (fd < 0)
-        return nullptr;
+    if (fd < 0) return nullptr;
     ACL_VSTREAM* s = acl_vstream_fdopen(fd, listen_stream->oflags, listen_stream->read_buf.size(),
                                         listen_stream->rw_timeout, ACL_VSTREAM_TYPE_SOCK);
     s->addr_peer = peer;

@@ -20,12 +20,10 @@ namespace {
 constexpr unsigned kValidMark = 0x574f524bu;  // "WORK": set by create, cleared by destroy
 
 // Log lines name the source file without the build's folder.
-constexpr const char* base_name(const char* path)
-{
+constexpr const char* base_name(const char* path) {
     const char* base = path;
     for (const char* p = path; *p; ++p)
-        if (*p == '/')
-            base = p + 1;
+        if (*p == '/') base = p + 1;
     return base;
 }
 
@@ -46,9 +44,9 @@ struct ACL_WORKQ {
     unsigned valid = 0;
     std::deque<Job> jobs;
     int threads_limit = 0;
-    int nthreads = 0;   // workers alive that may still take jobs
-    int nidle = 0;      // workers waiting for a job
-    int nalive = 0;     // worker threads not yet returned (exit hooks included)
+    int nthreads = 0;  // workers alive that may still take jobs
+    int nidle = 0;     // workers waiting for a job
+    int nalive = 0;    // worker threads not yet returned (exit hooks included)
     int idle_timeout = 0;
     bool quit = false;
     ACL_WORKQ_INIT_FN init_fn = nullptr;
@@ -60,8 +58,7 @@ struct ACL_WORKQ {
 namespace {
 
 // A failed lock is a broken process; there is nothing to return to.
-std::unique_lock<std::mutex> lock_queue(ACL_WORKQ* q, const char* myname, int line)
-{
+std::unique_lock<std::mutex> lock_queue(ACL_WORKQ* q, const char* myname, int line) {
     try {
         return std::unique_lock<std::mutex>(q->lock);
     } catch (const std::system_error& e) {
@@ -69,13 +66,9 @@ std::unique_lock<std::mutex> lock_queue(ACL_WORKQ* q, const char* myname, int li
     }
 }
 
-bool valid_queue(ACL_WORKQ* q)
-{
-    return q != nullptr && q->valid == kValidMark;
-}
+bool valid_queue(ACL_WORKQ* q) { return q != nullptr && q->valid == kValidMark; }
 
-void worker_thread(ACL_WORKQ* q)
-{
+void worker_thread(ACL_WORKQ* q) {
     static const char* myname = "__worker_thread";
     ACL_WORKER_ATTR attr{};
     attr.id = static_cast<unsigned long>(platform::thread_id());
@@ -108,8 +101,7 @@ void worker_thread(ACL_WORKQ* q)
                 expired = true;
             }
             q->nidle--;
-            if (expired)
-                break;
+            if (expired) break;
         }
 
         if (!q->jobs.empty()) {
@@ -119,7 +111,8 @@ void worker_thread(ACL_WORKQ* q)
 
             attr.count++;
             attr.wait_sec = static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                std::chrono::steady_clock::now() - waited_from).count());
+                                                    std::chrono::steady_clock::now() - waited_from)
+                                                    .count());
             attr.job_arg = job.context;
             if (job.fn == nullptr)
                 acl_msg_fatal("%s(%d)->%s: worker_fn null", kFile, __LINE__, myname);
@@ -129,8 +122,7 @@ void worker_thread(ACL_WORKQ* q)
             expired = false;  // a job was found: the idle clock starts again
             continue;
         }
-        if (expired || q->quit)
-            break;
+        if (expired || q->quit) break;
     }
 
     // From here on the worker takes no job; the queue may only be touched
@@ -139,8 +131,7 @@ void worker_thread(ACL_WORKQ* q)
     guard.unlock();
 
     acl_debug(ACL_WORKQ_LOG_SECTION, 2)("%s(%d): thread(%lu) exit now", myname, __LINE__, attr.id);
-    if (free_fn != nullptr)
-        free_fn(attr.free_arg);
+    if (free_fn != nullptr) free_fn(attr.free_arg);
 
     guard.lock();
     q->nalive--;
@@ -151,8 +142,7 @@ void worker_thread(ACL_WORKQ* q)
 
 }  // namespace
 
-ACL_WORKQ* acl_workq_create(int threads_limit, int idle_timeout, int, int)
-{
+ACL_WORKQ* acl_workq_create(int threads_limit, int idle_timeout, int, int) {
     static const char* myname = "acl_workq_create";
     if (threads_limit <= 0) {
         acl_msg_error("%s(%d): threads_limit(%d) invalid", myname, __LINE__, threads_limit);
@@ -166,7 +156,8 @@ ACL_WORKQ* acl_workq_create(int threads_limit, int idle_timeout, int, int)
         acl_msg_error("%s(%d)->%s: calloc, serr = %s", kFile, __LINE__, myname, e.what());
         return nullptr;
     } catch (const std::system_error& e) {
-        acl_msg_error("%s(%d)->%s: pthread_cond_init, serr = %s", kFile, __LINE__, myname, e.what());
+        acl_msg_error("%s(%d)->%s: pthread_cond_init, serr = %s", kFile, __LINE__, myname,
+                      e.what());
         return nullptr;
     }
     q->threads_limit = threads_limit;
@@ -175,11 +166,9 @@ ACL_WORKQ* acl_workq_create(int threads_limit, int idle_timeout, int, int)
     return q;
 }
 
-int acl_workq_add(ACL_WORKQ* q, ACL_WORKQ_JOB_FN job_fn, int event_type, void* context)
-{
+int acl_workq_add(ACL_WORKQ* q, ACL_WORKQ_JOB_FN job_fn, int event_type, void* context) {
     static const char* myname = "acl_workq_add";
-    if (job_fn == nullptr || !valid_queue(q))
-        return platform::SOCK_EINVAL;
+    if (job_fn == nullptr || !valid_queue(q)) return platform::SOCK_EINVAL;
 
     auto guard = lock_queue(q, myname, __LINE__);
     try {
@@ -193,10 +182,10 @@ int acl_workq_add(ACL_WORKQ* q, ACL_WORKQ_JOB_FN job_fn, int event_type, void* c
         return 0;
     }
     if (q->nthreads >= q->threads_limit) {
-        acl_msg_warn("%s(%d)->%s: reached the max_thread = %d, push into the queue now, "
-                     "qlen=%d, idle=%d",
-                     kFile, __LINE__, myname, q->threads_limit, static_cast<int>(q->jobs.size()),
-                     q->nidle);
+        acl_msg_warn(
+            "%s(%d)->%s: reached the max_thread = %d, push into the queue now, "
+            "qlen=%d, idle=%d",
+            kFile, __LINE__, myname, q->threads_limit, static_cast<int>(q->jobs.size()), q->nidle);
         return 0;
     }
     try {
@@ -210,54 +199,42 @@ int acl_workq_add(ACL_WORKQ* q, ACL_WORKQ_JOB_FN job_fn, int event_type, void* c
     return 0;
 }
 
-int acl_workq_atinit(ACL_WORKQ* q, ACL_WORKQ_INIT_FN init_fn, void* init_arg)
-{
-    if (!valid_queue(q))
-        return platform::SOCK_EINVAL;
+int acl_workq_atinit(ACL_WORKQ* q, ACL_WORKQ_INIT_FN init_fn, void* init_arg) {
+    if (!valid_queue(q)) return platform::SOCK_EINVAL;
     auto guard = lock_queue(q, "acl_workq_atinit", __LINE__);
     q->init_fn = init_fn;
     q->init_arg = init_arg;
     return 0;
 }
 
-int acl_workq_atfree(ACL_WORKQ* q, ACL_WORKQ_FREE_FN free_fn, void* free_arg)
-{
-    if (!valid_queue(q))
-        return platform::SOCK_EINVAL;
+int acl_workq_atfree(ACL_WORKQ* q, ACL_WORKQ_FREE_FN free_fn, void* free_arg) {
+    if (!valid_queue(q)) return platform::SOCK_EINVAL;
     auto guard = lock_queue(q, "acl_workq_atfree", __LINE__);
     q->free_fn = free_fn;
     q->free_arg = free_arg;
     return 0;
 }
 
-int acl_workq_nthreads(ACL_WORKQ* q)
-{
-    if (!valid_queue(q))
-        return -1;
+int acl_workq_nthreads(ACL_WORKQ* q) {
+    if (!valid_queue(q)) return -1;
     auto guard = lock_queue(q, "acl_workq_nthreads", __LINE__);
     return q->nthreads;
 }
 
-int acl_workq_nidle(ACL_WORKQ* q)
-{
-    if (!valid_queue(q))
-        return -1;
+int acl_workq_nidle(ACL_WORKQ* q) {
+    if (!valid_queue(q)) return -1;
     auto guard = lock_queue(q, "acl_workq_nidle", __LINE__);
     return q->nidle;
 }
 
-int acl_workq_qlen(ACL_WORKQ* q)
-{
-    if (!valid_queue(q))
-        return -1;
+int acl_workq_qlen(ACL_WORKQ* q) {
+    if (!valid_queue(q)) return -1;
     auto guard = lock_queue(q, "acl_workq_qlen", __LINE__);
     return static_cast<int>(q->jobs.size());
 }
 
-int acl_workq_destroy(ACL_WORKQ* q)
-{
-    if (!valid_queue(q))
-        return platform::SOCK_EINVAL;
+int acl_workq_destroy(ACL_WORKQ* q) {
+    if (!valid_queue(q)) return platform::SOCK_EINVAL;
     auto guard = lock_queue(q, "acl_workq_destroy", __LINE__);
     q->quit = true;
     q->cond.notify_all();

@@ -24,7 +24,7 @@ struct Callbacks {
 
 Callbacks g_callbacks;
 SAFEDAEMON_CONF g_conf;
-LC_FILELOCK g_lock;  // held for the daemon's whole life
+LC_FILELOCK g_lock;                    // held for the daemon's whole life
 std::atomic<bool> g_lock_held{false};  // read by callbacks' threads
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -41,13 +41,9 @@ const ModeWord kModes[] = {
     {"stop", SAFEDAEMON_MODE_STOP},
 };
 
-bool arg_ok(const char* a)
-{
-    return a != nullptr && a[0] != '\0' && std::strlen(a) <= LC_PATH_MAX;
-}
+bool arg_ok(const char* a) { return a != nullptr && a[0] != '\0' && std::strlen(a) <= LC_PATH_MAX; }
 
-void on_terminate(int)
-{
+void on_terminate(int) {
     LC_SignalIgnoreTerm();
     g_stop = 1;
     LC_ExitNow(0);
@@ -55,50 +51,34 @@ void on_terminate(int)
 
 }  // namespace
 
-int __SafeDaemonRegisterConfig(SAFEDAEMON_CONFIG_FN fn, int arg)
-{
-    if (fn == nullptr)
-        return -1;
+int __SafeDaemonRegisterConfig(SAFEDAEMON_CONFIG_FN fn, int arg) {
+    if (fn == nullptr) return -1;
     g_callbacks.config = fn;
     g_callbacks.config_arg = arg;
     return 0;
 }
 
-int __SafeDaemonRegisterInit(SAFEDAEMON_INIT_FN fn, int arg)
-{
-    if (fn == nullptr)
-        return -1;
+int __SafeDaemonRegisterInit(SAFEDAEMON_INIT_FN fn, int arg) {
+    if (fn == nullptr) return -1;
     g_callbacks.init = fn;
     g_callbacks.init_arg = arg;
     return 0;
 }
 
-int __SafeDaemonRegisterFini(SAFEDAEMON_FINI_FN fn, int arg)
-{
-    if (fn == nullptr)
-        return -1;
+int __SafeDaemonRegisterFini(SAFEDAEMON_FINI_FN fn, int arg) {
+    if (fn == nullptr) return -1;
     g_callbacks.fini = fn;
     g_callbacks.fini_arg = arg;
     return 0;
 }
 
-int __SafeDaemonLockHeld()
-{
-    return g_lock_held ? 1 : 0;
-}
+int __SafeDaemonLockHeld() { return g_lock_held ? 1 : 0; }
 
-int __SafeDaemonRunMode()
-{
-    return g_conf.mode;
-}
+int __SafeDaemonRunMode() { return g_conf.mode; }
 
-const SAFEDAEMON_CONF* __SafeDaemonConf()
-{
-    return &g_conf;
-}
+const SAFEDAEMON_CONF* __SafeDaemonConf() { return &g_conf; }
 
-static int __SafeDaemonParseCommandLine(int argc, char** argv)
-{
+static int __SafeDaemonParseCommandLine(int argc, char** argv) {
     if (argv == nullptr) {
         LC_Error("Argv error");
         return -1;
@@ -138,13 +118,11 @@ static int __SafeDaemonParseCommandLine(int argc, char** argv)
     return 0;
 }
 
-static void default_path(std::string& field, const std::string& def)
-{
+static void default_path(std::string& field, const std::string& def) {
     field = field.empty() ? def : LC_NativePath(field);
 }
 
-static int __SafeDaemonLoadConfigCheck()
-{
+static int __SafeDaemonLoadConfigCheck() {
     if (g_conf.exec_name.empty()) {
         LC_Error("exec_name is empty");
         return -1;
@@ -164,32 +142,26 @@ static int __SafeDaemonLoadConfigCheck()
     return 0;
 }
 
-static int __SafeDaemonInit()
-{
-    if (g_callbacks.init != nullptr && g_callbacks.init(g_callbacks.init_arg) != 0)
-        return -1;
+static int __SafeDaemonInit() {
+    if (g_callbacks.init != nullptr && g_callbacks.init(g_callbacks.init_arg) != 0) return -1;
     return 0;
 }
 
-static void __SafeDaemonInitialization(int argc, char** argv)
-{
+static void __SafeDaemonInitialization(int argc, char** argv) {
     g_conf = SAFEDAEMON_CONF();
     int ok = __SafeDaemonParseCommandLine(argc, argv) == 0;
     if (ok && g_callbacks.config != nullptr &&
         g_callbacks.config(g_conf.config_path.c_str(), &g_conf, g_callbacks.config_arg) != 0)
         ok = 0;
-    if (ok && __SafeDaemonLoadConfigCheck() != 0)
-        ok = 0;
-    if (ok && __SafeDaemonInit() != 0)
-        ok = 0;
+    if (ok && __SafeDaemonLoadConfigCheck() != 0) ok = 0;
+    if (ok && __SafeDaemonInit() != 0) ok = 0;
     if (!ok) {
         LC_Error("__SafeDaemonInitialization error");
         std::exit(0);
     }
 }
 
-static int __SafeDaemonStart()
-{
+static int __SafeDaemonStart() {
     std::string cmd = LC_BuildCommandLine({g_conf.program_path, "real_start", g_conf.config_path});
     if (LC_DetachProcessCreate(cmd) != 0) {
         LC_Error("LC_DetachProcessCreate error");
@@ -198,8 +170,7 @@ static int __SafeDaemonStart()
     return 0;
 }
 
-static int __SafeDaemonExclusiveLockStart()
-{
+static int __SafeDaemonExclusiveLockStart() {
     if (LC_FileLockStart(g_conf.lock_path.c_str(), g_lock) != 0) {
         if (errno == EWOULDBLOCK)
             LC_Error("Unable to lock %s, is %s already running?", g_conf.lock_path.c_str(),
@@ -213,8 +184,7 @@ static int __SafeDaemonExclusiveLockStart()
     return 0;
 }
 
-static int __SafeDaemonCheckChildStatus(LC_PROCESS& child, int* code)
-{
+static int __SafeDaemonCheckChildStatus(LC_PROCESS& child, int* code) {
     if (LC_ProcessWait(child, code) != 0) {
         LC_Error("WaitForSingleObject error");
         return -1;
@@ -222,10 +192,8 @@ static int __SafeDaemonCheckChildStatus(LC_PROCESS& child, int* code)
     return 0;
 }
 
-static int __SafeDaemonStartReal()
-{
-    if (__SafeDaemonExclusiveLockStart() != 0)
-        return -1;
+static int __SafeDaemonStartReal() {
+    if (__SafeDaemonExclusiveLockStart() != 0) return -1;
     if (LC_OverWritePidFile(g_conf.pid_path.c_str(), LC_GetPid()) != 0) {
         LC_Error("LC_OverWritePidFile error");
         return -1;
@@ -240,11 +208,9 @@ static int __SafeDaemonStartReal()
     LC_SignalOnTerm(on_terminate);
     LC_SignalIgnoreSegv();
 
-    const std::string cmd =
-        LC_BuildCommandLine({g_conf.exec_name, "start", g_conf.config_path});
+    const std::string cmd = LC_BuildCommandLine({g_conf.exec_name, "start", g_conf.config_path});
     for (bool first = true;; first = false) {
-        if (!first)
-            LC_Sleep(g_conf.restart_delay);
+        if (!first) LC_Sleep(g_conf.restart_delay);
         if (g_stop) {
             LC_Info("Receive sigterm, want to exit");
             return 0;
@@ -271,8 +237,7 @@ static int __SafeDaemonStartReal()
     }
 }
 
-static void __SafeDaemonSocket()
-{
+static void __SafeDaemonSocket() {
     LC_SocketStartup();
     int fd = LC_SocketCreate();
     if (fd < 0) {
@@ -287,23 +252,17 @@ static void __SafeDaemonSocket()
             if (LC_BTcpLoopWrite(fd, kStop, static_cast<int>(sizeof(kStop) - 1)) != 0)
                 LC_Error("LC_BTcpLoopWrite error");
         }
-        if (LC_SocketClose(fd) != 0)
-            LC_Error("LC_SocketClose error");
+        if (LC_SocketClose(fd) != 0) LC_Error("LC_SocketClose error");
     }
-    if (LC_SocketDestroy() != 0)
-        LC_Error("LC_SocketDestroy error");
+    if (LC_SocketDestroy() != 0) LC_Error("LC_SocketDestroy error");
 }
 
-static void stop_process(int pid)
-{
-    if (LC_ProcessOpen(pid) != 0)
-        return;
-    if (LC_ProcessKill(pid) != 0)
-        LC_Error("TerminateProcess error");
+static void stop_process(int pid) {
+    if (LC_ProcessOpen(pid) != 0) return;
+    if (LC_ProcessKill(pid) != 0) LC_Error("TerminateProcess error");
 }
 
-static int __SafeDaemonStop()
-{
+static int __SafeDaemonStop() {
     LC_SignalIgnoreTerm();
     {
         LC_FILELOCK probe;
@@ -324,38 +283,32 @@ static int __SafeDaemonStop()
     int child_pid = 0;
     int have_daemon = LC_ReadPidFile(g_conf.pid_path.c_str(), &daemon_pid) == 0;
     int have_child = LC_ReadPidFile(g_conf.child_pid_path.c_str(), &child_pid) == 0;
-    if (!have_daemon || !have_child)
-        LC_Error("LC_ReadPidFile error");
-    if (!have_daemon && !have_child)
-        return -1;
-    if (have_daemon)
-        stop_process(daemon_pid);
-    if (have_child)
-        stop_process(child_pid);
+    if (!have_daemon || !have_child) LC_Error("LC_ReadPidFile error");
+    if (!have_daemon && !have_child) return -1;
+    if (have_daemon) stop_process(daemon_pid);
+    if (have_child) stop_process(child_pid);
     LC_Info("OK, has stopped the process now");
     return 0;
 }
 
-static int __SafeDaemonServerCtl()
-{
+static int __SafeDaemonServerCtl() {
     switch (g_conf.mode) {
-    case SAFEDAEMON_MODE_START:
-        return __SafeDaemonStart();
-    case SAFEDAEMON_MODE_DAEMON:
-        return __SafeDaemonStartReal();
-    case SAFEDAEMON_MODE_RESTART:
-        __SafeDaemonStop();
-        LC_Sleep(g_conf.restart_delay);
-        return __SafeDaemonStartReal();
-    case SAFEDAEMON_MODE_STOP:
-        return __SafeDaemonStop();
-    default:
-        return -1;
+        case SAFEDAEMON_MODE_START:
+            return __SafeDaemonStart();
+        case SAFEDAEMON_MODE_DAEMON:
+            return __SafeDaemonStartReal();
+        case SAFEDAEMON_MODE_RESTART:
+            __SafeDaemonStop();
+            LC_Sleep(g_conf.restart_delay);
+            return __SafeDaemonStartReal();
+        case SAFEDAEMON_MODE_STOP:
+            return __SafeDaemonStop();
+        default:
+            return -1;
     }
 }
 
-static void __SafeDaemonFinalization()
-{
+static void __SafeDaemonFinalization() {
     int ok = g_callbacks.fini == nullptr || g_callbacks.fini(g_callbacks.fini_arg) == 0;
     if (g_conf.mode == SAFEDAEMON_MODE_DAEMON || g_conf.mode == SAFEDAEMON_MODE_RESTART) {
         LC_LogClose();
@@ -367,8 +320,7 @@ static void __SafeDaemonFinalization()
     }
 }
 
-int __SafeDaemonLoop(int argc, char** argv)
-{
+int __SafeDaemonLoop(int argc, char** argv) {
     __SafeDaemonInitialization(argc, argv);
     __SafeDaemonServerCtl();
     __SafeDaemonFinalization();

@@ -28,14 +28,14 @@ struct HTTP_HDR_RES;
 struct DNS_SERVER;
 struct AIO_PROXY_IMPL;
 
-#define AIO_PROXY_FLAG_HTTP 0x1          // accepted connections are served as HTTP
+#define AIO_PROXY_FLAG_HTTP 0x1  // accepted connections are served as HTTP
 #define AIO_PROXY_FLAGS_DEFAULT 3
-#define AIO_PROXY_CONN_TIMEOUT 300       // seconds for a connect to a web server
-#define AIO_PROXY_RW_TIMEOUT 300         // seconds without progress on a read or write
-#define AIO_PROXY_LISTEN_TIMEOUT 30      // seconds between idle wake-ups of the listener
+#define AIO_PROXY_CONN_TIMEOUT 300   // seconds for a connect to a web server
+#define AIO_PROXY_RW_TIMEOUT 300     // seconds without progress on a read or write
+#define AIO_PROXY_LISTEN_TIMEOUT 30  // seconds between idle wake-ups of the listener
 #define AIO_PROXY_LISTEN_BACKLOG 64
-#define AIO_PROXY_DNS_LIFETIME 300       // seconds a DNS answer is cached
-#define AIO_PROXY_MAX_RETRY 3            // resends when a server closes before answering
+#define AIO_PROXY_DNS_LIFETIME 300  // seconds a DNS answer is cached
+#define AIO_PROXY_MAX_RETRY 3       // resends when a server closes before answering
 
 // Asked with each response header: non-zero diverts the response to the
 // accelerate hook.
@@ -43,22 +43,22 @@ typedef int (*AIO_PROXY_CAN_ACCEL_FN)(HTTP_HDR_REQ* hdr_req, HTTP_HDR_RES* hdr_r
 
 // Takes over both connections: the two blocking buffered streams and the two
 // header clones belong to the hook from the call on.
-typedef void (*AIO_PROXY_ACCEL_FN)(ACL_VSTREAM* client, ACL_VSTREAM* server,
-                                   HTTP_HDR_REQ* hdr_req, HTTP_HDR_RES* hdr_res);
+typedef void (*AIO_PROXY_ACCEL_FN)(ACL_VSTREAM* client, ACL_VSTREAM* server, HTTP_HDR_REQ* hdr_req,
+                                   HTTP_HDR_RES* hdr_res);
 
 struct AIO_PROXY {
-    ACL_AIO* aio;                  // the event loop, run by the proxy thread
-    ACL_WORKQ* wq;                 // the proxy's own work queue (the request path queues nothing)
-    ACL_ASTREAM* listener;         // listening socket
-    int conn_timeout;              // seconds, AIO_PROXY_CONN_TIMEOUT
-    int rw_timeout;                // seconds, AIO_PROXY_RW_TIMEOUT
-    int listen_timeout;            // seconds, AIO_PROXY_LISTEN_TIMEOUT
-    DNS_SERVER* dns_server;        // lookups, answered on the proxy thread
-    unsigned int flags;            // AIO_PROXY_FLAG_*
-    int cap_title;                 // page title capture on
+    ACL_AIO* aio;            // the event loop, run by the proxy thread
+    ACL_WORKQ* wq;           // the proxy's own work queue (the request path queues nothing)
+    ACL_ASTREAM* listener;   // listening socket
+    int conn_timeout;        // seconds, AIO_PROXY_CONN_TIMEOUT
+    int rw_timeout;          // seconds, AIO_PROXY_RW_TIMEOUT
+    int listen_timeout;      // seconds, AIO_PROXY_LISTEN_TIMEOUT
+    DNS_SERVER* dns_server;  // lookups, answered on the proxy thread
+    unsigned int flags;      // AIO_PROXY_FLAG_*
+    int cap_title;           // page title capture on
     AIO_PROXY_CAN_ACCEL_FN can_accel;  // may be null
     AIO_PROXY_ACCEL_FN accel;          // may be null
-    AIO_PROXY_IMPL* impl;          // pending lookups, thread; private
+    AIO_PROXY_IMPL* impl;              // pending lookups, thread; private
 };
 
 // Listens on `addr` ("ip:port", backlog 64) and builds the proxy with its

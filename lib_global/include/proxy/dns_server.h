@@ -20,27 +20,27 @@ struct ACL_WORKQ;
 struct DNS_SERVER;
 struct DNS_LOOKUP_MSG;
 
-#define DNS_MSG_LOOKUP_REQ 1100   // channel message: lookup request
-#define DNS_MSG_LOOKUP_REP 1101   // channel message: lookup reply
-#define DNS_MAX_IP 5              // addresses kept per answer
-#define DNS_IP_LEN 64             // bytes of one address text
-#define DNS_DOMAIN_LEN 256        // bytes of a domain, NUL included
-#define DNS_WORKERS_MAX 100       // resolver threads at most
-#define DNS_WORKERS_IDLE 60       // seconds before an idle resolver thread ends
+#define DNS_MSG_LOOKUP_REQ 1100  // channel message: lookup request
+#define DNS_MSG_LOOKUP_REP 1101  // channel message: lookup reply
+#define DNS_MAX_IP 5             // addresses kept per answer
+#define DNS_IP_LEN 64            // bytes of one address text
+#define DNS_DOMAIN_LEN 256       // bytes of a domain, NUL included
+#define DNS_WORKERS_MAX 100      // resolver threads at most
+#define DNS_WORKERS_IDLE 60      // seconds before an idle resolver thread ends
 
 typedef void (*DNS_LOOKUP_FN)(const DNS_LOOKUP_MSG* msg);
 
 // Passed by value through the channel; the fields keep this order.
 struct DNS_LOOKUP_MSG {
-    char domain[DNS_DOMAIN_LEN];        // lower case
-    char ip[DNS_MAX_IP][DNS_IP_LEN];    // dotted IPv4 addresses
-    int ip_cnt;                         // 0..DNS_MAX_IP; 0: not found
-    int begin;                          // start time in seconds, set by the requester
-    DNS_LOOKUP_FN callback;             // completion, on the loop thread
-    void* ctx;                          // the requester's context
-    DNS_SERVER* dns_server;             // the service (for its reply lock)
-    ACL_MSGIO* reply_channel;           // where the answer goes back
-    ACL_NETDB* h_dns_db;                // resolver result, between worker and reply handler only
+    char domain[DNS_DOMAIN_LEN];      // lower case
+    char ip[DNS_MAX_IP][DNS_IP_LEN];  // dotted IPv4 addresses
+    int ip_cnt;                       // 0..DNS_MAX_IP; 0: not found
+    int begin;                        // start time in seconds, set by the requester
+    DNS_LOOKUP_FN callback;           // completion, on the loop thread
+    void* ctx;                        // the requester's context
+    DNS_SERVER* dns_server;           // the service (for its reply lock)
+    ACL_MSGIO* reply_channel;         // where the answer goes back
+    ACL_NETDB* h_dns_db;              // resolver result, between worker and reply handler only
 };
 
 // Creates the service on `aio` (the loop that will call the callbacks) with a

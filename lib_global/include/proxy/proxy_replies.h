@@ -4,7 +4,7 @@
 
 #define PROXY_REPLY_TUNNEL_OK "HTTP/1.0 200 Connection established\r\n\r\n"
 
-#define PROXY_REPLY_DNS_ERROR                                   \
+#define PROXY_REPLY_DNS_ERROR                                    \
     "HTTP/1.1 503 DNS lookup error\r\nConnection: close\r\n\r\n" \
     "<html><body>DNS LOOKUP error\r\n</body></html>\r\n"
 
@@ -24,10 +24,10 @@
     "HTTP/1.1 504 connect webserver error\r\nConnection: close\r\n\r\n" \
     "<html><body> 504 connect webserver timeout</body></html>\r\n"
 
-#define PROXY_REPLY_BAD_REQUEST                                         \
+#define PROXY_REPLY_BAD_REQUEST                                        \
     "HTTP/1.1 400 client request invalid\r\nConnection: close\r\n\r\n" \
     "<html><body> 400 request invalid</body></html>\r\n"
 
-#define PROXY_REPLY_LOOP                                                      \
+#define PROXY_REPLY_LOOP                                                    \
     "HTTP/1.1 403 request loop test forbidden\r\nConnection: close\r\n\r\n" \
     "<html><body> 403 forbidden, request loop tested</body></html>\r\n"

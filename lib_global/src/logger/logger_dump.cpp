@@ -18,20 +18,16 @@ namespace {
 constexpr std::int64_t kSizeMax = std::numeric_limits<std::int32_t>::max();
 
 // The text of the stream's own failure when it has one, else the system's.
-std::string write_error_text(const ACL_VSTREAM* stream)
-{
+std::string write_error_text(const ACL_VSTREAM* stream) {
     const char* text = acl_vstream_strerror(stream);
-    if (text != nullptr && *text != '\0')
-        return text;
+    if (text != nullptr && *text != '\0') return text;
     return platform::last_error_text();
 }
 
 }  // namespace
 
-LOGGER_DUMP* logger_dump_new(const char* addr)
-{
-    if (addr == nullptr)
-        acl_msg_fatal("%s(%d): addr null", __func__, __LINE__);
+LOGGER_DUMP* logger_dump_new(const char* addr) {
+    if (addr == nullptr) acl_msg_fatal("%s(%d): addr null", __func__, __LINE__);
     LOGGER_DUMP* dump = new LOGGER_DUMP;
     std::snprintf(dump->addr, sizeof(dump->addr), "%s", addr);
     dump->stream = nullptr;
@@ -40,19 +36,14 @@ LOGGER_DUMP* logger_dump_new(const char* addr)
     return dump;
 }
 
-void logger_dump_free(LOGGER_DUMP* dump)
-{
-    if (dump == nullptr)
-        return;
-    if (dump->stream != nullptr)
-        acl_vstream_close(dump->stream);
+void logger_dump_free(LOGGER_DUMP* dump) {
+    if (dump == nullptr) return;
+    if (dump->stream != nullptr) acl_vstream_close(dump->stream);
     delete dump;
 }
 
-int logger_dump_connect(LOGGER_DUMP* dump)
-{
-    if (dump == nullptr)
-        acl_msg_fatal("%s(%d): dump null", __func__, __LINE__);
+int logger_dump_connect(LOGGER_DUMP* dump) {
+    if (dump == nullptr) acl_msg_fatal("%s(%d): dump null", __func__, __LINE__);
     if (dump->stream != nullptr)
         acl_msg_fatal("%s(%d): addr(%s) already connected", __func__, __LINE__, dump->addr);
 
@@ -67,8 +58,7 @@ int logger_dump_connect(LOGGER_DUMP* dump)
     return 0;
 }
 
-std::int64_t file_size(const char* filepath)
-{
+std::int64_t file_size(const char* filepath) {
     std::int64_t size = platform::file_size(filepath);
     if (size < 0) {
         acl_msg_error("%s(%d): stat filepath(%s) error(%s)", __func__, __LINE__, filepath,
@@ -78,8 +68,8 @@ std::int64_t file_size(const char* filepath)
     return size;
 }
 
-int logger_dump_file(LOGGER_DUMP* dump, const char* filepath, const char* version, unsigned int uid)
-{
+int logger_dump_file(LOGGER_DUMP* dump, const char* filepath, const char* version,
+                     unsigned int uid) {
     if (dump == nullptr || dump->stream == nullptr || filepath == nullptr || version == nullptr)
         acl_msg_fatal("%s(%d): input invalid", __func__, __LINE__);
 
@@ -90,9 +80,8 @@ int logger_dump_file(LOGGER_DUMP* dump, const char* filepath, const char* versio
         return -1;
     }
 
-    if (acl_vstream_fprintf(dump->stream, "%s:uid=%u|file=%s|ver=%s|size=%d\r\n",
-                            LOGGER_DUMP_HEAD, uid, filepath, version,
-                            static_cast<int>(size)) == ACL_VSTREAM_EOF) {
+    if (acl_vstream_fprintf(dump->stream, "%s:uid=%u|file=%s|ver=%s|size=%d\r\n", LOGGER_DUMP_HEAD,
+                            uid, filepath, version, static_cast<int>(size)) == ACL_VSTREAM_EOF) {
         acl_msg_error("%s(%d): write to addr(%s) error", __func__, __LINE__, dump->addr);
         return -1;
     }
@@ -114,8 +103,7 @@ int logger_dump_file(LOGGER_DUMP* dump, const char* filepath, const char* versio
     while ((n = std::fread(buf, 1, sizeof(buf), fp)) > 0) {
         std::int64_t room = size - count;
         count += static_cast<std::int64_t>(n);
-        if (room <= 0)
-            continue;
+        if (room <= 0) continue;
         std::size_t send = static_cast<std::int64_t>(n) < room ? n : static_cast<std::size_t>(room);
         if (acl_vstream_writen(dump->stream, buf, send) == ACL_VSTREAM_EOF) {
             std::fclose(fp);

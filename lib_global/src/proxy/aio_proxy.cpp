@@ -1,10 +1,10 @@
 // The proxy object, its thread, the listener and request intake.
 #include "proxy/aio_proxy.h"
 
+#include <strings.h>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <strings.h>
 #include <thread>
 
 #include "acl_aio.h"
@@ -79,8 +79,9 @@ int accept_callback(ACL_ASTREAM* client, void* ctx) {
 
 void proxy_thread(AIO_PROXY* proxy) {
     acl_aio_ctl(proxy->listener, ACL_AIO_CTL_ACCEPT_FN, accept_callback, ACL_AIO_CTL_CLOSE_FN,
-                (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, aproxy_return_zero, ACL_AIO_CTL_TIMEOUT,
-                proxy->listen_timeout, ACL_AIO_CTL_CTX, static_cast<void*>(proxy), ACL_AIO_CTL_END);
+                (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, aproxy_return_zero,
+                ACL_AIO_CTL_TIMEOUT, proxy->listen_timeout, ACL_AIO_CTL_CTX,
+                static_cast<void*>(proxy), ACL_AIO_CTL_END);
     acl_aio_accept(proxy->listener);
     while (!proxy->impl->quit) acl_aio_loop(proxy->aio);
 }
@@ -115,7 +116,8 @@ void begin_http_proxy(APROXY_ENTRY* entry) {
 
 AIO_PROXY* aio_proxy_create(const char* addr, int cap_title) {
     const char* myname = "aio_proxy_create";
-    ACL_VSTREAM* sstream = acl_vstream_listen_ex(addr, AIO_PROXY_LISTEN_BACKLOG, ACL_NON_BLOCKING, 0, 0);
+    ACL_VSTREAM* sstream =
+        acl_vstream_listen_ex(addr, AIO_PROXY_LISTEN_BACKLOG, ACL_NON_BLOCKING, 0, 0);
     if (sstream == nullptr) {
         acl_msg_error("%s(%d): listen addr(%s) error", myname, __LINE__, addr);
         return nullptr;

@@ -23,7 +23,7 @@ struct DNS_CACHE {
     std::unordered_map<std::string, std::list<DNS_CACHE_ENTRY>::iterator> table;
     std::list<DNS_CACHE_ENTRY> cache_list;  // insertion order, oldest first
     int timeout = DNS_CACHE_LIFETIME_DEFAULT;
-    std::unique_ptr<std::mutex> lock;       // only when created thread-safe
+    std::unique_ptr<std::mutex> lock;  // only when created thread-safe
 };
 
 DNS_CACHE* g_cache = nullptr;
@@ -32,7 +32,7 @@ DNS_CACHE_CLOCK_FN g_clock = nullptr;
 time_t now() { return g_clock ? g_clock() : time(nullptr); }
 
 class Guard {
-public:
+  public:
     explicit Guard(DNS_CACHE* c) : m_(c->lock.get()) {
         if (m_) m_->lock();
     }
@@ -40,7 +40,7 @@ public:
         if (m_) m_->unlock();
     }
 
-private:
+  private:
     std::mutex* m_;
 };
 

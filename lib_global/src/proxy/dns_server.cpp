@@ -12,11 +12,11 @@
 
 struct DNS_SERVER {
     ACL_AIO* aio;
-    ACL_WORKQ* wq;              // resolver threads
-    ACL_MSGIO* listener;        // channel listener, requests arrive here
-    ACL_MSGIO* client;          // connected to the listener, replies arrive here
-    char addr[256];             // the listener's address
-    std::mutex reply_lock;      // one whole reply at a time on a connection
+    ACL_WORKQ* wq;          // resolver threads
+    ACL_MSGIO* listener;    // channel listener, requests arrive here
+    ACL_MSGIO* client;      // connected to the listener, replies arrive here
+    char addr[256];         // the listener's address
+    std::mutex reply_lock;  // one whole reply at a time on a connection
 };
 
 namespace {

@@ -49,9 +49,7 @@ void acl_netdb_add_addr(ACL_NETDB* db, const char* ip) {
     db->size = static_cast<int>(db->addrs.size());
 }
 
-ACL_NETDB* acl_netdb_clone(const ACL_NETDB* db) {
-    return db ? new ACL_NETDB(*db) : nullptr;
-}
+ACL_NETDB* acl_netdb_clone(const ACL_NETDB* db) { return db ? new ACL_NETDB(*db) : nullptr; }
 
 void acl_netdb_free(ACL_NETDB* db) { delete db; }
 
@@ -82,8 +80,8 @@ ACL_NETDB* acl_gethostbyname(const char* name, int* h_error) {
     ACL_RESOLVE_FN fn = g_resolver.load();
     int rc = fn ? fn(name, addrs, error) : platform::resolve_ipv4(name, addrs, error);
     if (rc != 0) {
-        acl_msg_error("%s, %s(%d): gethostbyname error(%s), addr=%s", __FILE__, myname,
-                      __LINE__, error.c_str(), name);
+        acl_msg_error("%s, %s(%d): gethostbyname error(%s), addr=%s", __FILE__, myname, __LINE__,
+                      error.c_str(), name);
         if (h_error) *h_error = -1;
         return nullptr;
     }

@@ -125,11 +125,12 @@ int aproxy_entry_stamp(APROXY_ENTRY* entry) {
 }
 
 void aproxy_body_buffer(ACL_ASTREAM* astream) {
-    if (ACL_VSTREAM* vs = acl_aio_vstream(astream)) acl_vstream_set_bufsize(vs, APROXY_BODY_BUFSIZE);
+    if (ACL_VSTREAM* vs = acl_aio_vstream(astream))
+        acl_vstream_set_bufsize(vs, APROXY_BODY_BUFSIZE);
 }
 
 void aproxy_reply(APROXY_ENTRY* entry, const char* reply) {
-    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
-                ACL_AIO_CTL_END);
+    acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
+                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
     acl_aio_writen(entry->client, reply, static_cast<int>(strlen(reply)));
 }

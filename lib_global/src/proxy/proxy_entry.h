@@ -11,10 +11,10 @@
 #pragma once
 
 #include <atomic>
-#include <memory>
-#include <thread>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -25,8 +25,8 @@
 struct HTTP_REQ;
 struct HTTP_RES;
 
-#define APROXY_PAGE_BUF 40960   // start of a page kept for title capture
-#define APROXY_OBUF 4096        // initial room of the header output buffer
+#define APROXY_PAGE_BUF 40960  // start of a page kept for title capture
+#define APROXY_OBUF 4096       // initial room of the header output buffer
 // Read buffer of a stream that carries a large body or a busy tunnel: one
 // read call per 64 KiB instead of per 8 KiB. At most two per connection.
 #define APROXY_BODY_BUFSIZE (64 * 1024)
@@ -37,9 +37,9 @@ struct APROXY_ENTRY;
 // written to the other. When the other side's output queue passes
 // APROXY_FLOW_HIGH_WATER the reading side pauses until that queue has drained,
 // so a slow reader never makes the proxy hold more than about one queue.
-#define APROXY_FLOW_DOWN 0                  // server -> browser
-#define APROXY_FLOW_UP 1                    // browser -> server
-#define APROXY_FLOW_HIGH_WATER (256 * 1024) // queued bytes that pause the reading side
+#define APROXY_FLOW_DOWN 0                   // server -> browser
+#define APROXY_FLOW_UP 1                     // browser -> server
+#define APROXY_FLOW_HIGH_WATER (256 * 1024)  // queued bytes that pause the reading side
 
 struct APROXY_FLOW {
     int backed_up;  // the writing side's queue is past the high water mark
@@ -56,7 +56,7 @@ struct DOMAIN_WAITER {
 
 struct AIO_PROXY_IMPL {
     std::unordered_map<std::string, DOMAIN_WAITER*> pending;  // domain -> waiters
-    std::unique_ptr<std::thread> thread;  // the proxy thread
+    std::unique_ptr<std::thread> thread;                      // the proxy thread
     std::atomic<int> quit{0};
 };
 
@@ -73,18 +73,18 @@ struct APROXY_ENTRY {
     time_t tm_stamp;              // current phase started
     // Seconds spent per phase, for log lines.
     int tm_hdr_req, tm_dns, tm_connect, tm_send_req, tm_hdr_res, tm_body;
-    HTTP_HDR_REQ* hdr_req;        // owned
-    HTTP_HDR_RES* hdr_res;        // owned, null until read
-    HTTP_REQ* http_req;           // owned, null unless a body is forwarded
-    HTTP_RES* http_res;           // owned, null until the body is read
-    std::string obuf;             // header text being sent
-    int error_sent;               // an error reply went out; no second one
-    int retries;                  // resends after a server closed early
-    std::string page_buf;         // start of a page for title capture
-    int title_state;              // 0..3
-    APROXY_FLOW flow[2];          // APROXY_FLOW_DOWN, APROXY_FLOW_UP
-    std::string relay_buf;        // body pieces collected for one write to the browser
-    int relay_timer;              // the timer that sends relay_buf is set
+    HTTP_HDR_REQ* hdr_req;  // owned
+    HTTP_HDR_RES* hdr_res;  // owned, null until read
+    HTTP_REQ* http_req;     // owned, null unless a body is forwarded
+    HTTP_RES* http_res;     // owned, null until the body is read
+    std::string obuf;       // header text being sent
+    int error_sent;         // an error reply went out; no second one
+    int retries;            // resends after a server closed early
+    std::string page_buf;   // start of a page for title capture
+    int title_state;        // 0..3
+    APROXY_FLOW flow[2];    // APROXY_FLOW_DOWN, APROXY_FLOW_UP
+    std::string relay_buf;  // body pieces collected for one write to the browser
+    int relay_timer;        // the timer that sends relay_buf is set
 };
 
 // Record lifetime -------------------------------------------------------------

@@ -61,8 +61,7 @@ void aproxy_flow_drained(APROXY_ENTRY* entry, int dir) {
 }
 
 void aproxy_flow_reset(APROXY_ENTRY* entry, int dir) {
-    if (entry->flow[dir].timer)
-        acl_aio_cancel_timer(entry->proxy->aio, timer_of(dir), entry);
+    if (entry->flow[dir].timer) acl_aio_cancel_timer(entry->proxy->aio, timer_of(dir), entry);
     entry->flow[dir] = APROXY_FLOW{};
 }
 

@@ -1,11 +1,11 @@
 // Upstream side: name resolution shared per domain, connects over the
 // answer's addresses in turn, sending the request and its body, CONNECT
 // tunnels, and resending a request whose server closed without answering.
+#include <strings.h>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 #include "acl_aio.h"
 #include "acl_msg.h"
@@ -63,7 +63,8 @@ void dns_lookup_complte(const DNS_LOOKUP_MSG* msg) {
         entry->ip_idx = 0;
         forward_start(entry);
     }
-    if (waiter->nrefer != 0) acl_msg_fatal("%s(%d): list's nrefer=%d", myname, __LINE__, waiter->nrefer);
+    if (waiter->nrefer != 0)
+        acl_msg_fatal("%s(%d): list's nrefer=%d", myname, __LINE__, waiter->nrefer);
     delete waiter;
 }
 
@@ -78,17 +79,16 @@ void tunnel_start(APROXY_ENTRY* entry);
 ACL_ASTREAM* forward_connect_next(APROXY_ENTRY* entry) {
     const char* myname = "forward_connect_next";
     while (entry->ip_idx < entry->dns.ip_cnt) {
-        std::string text = std::string(entry->dns.ip[entry->ip_idx]) + ":" +
-                           std::to_string(entry->port);
+        std::string text =
+            std::string(entry->dns.ip[entry->ip_idx]) + ":" + std::to_string(entry->port);
         if (text.size() > 63) text.resize(63);
         const char* addr = text.c_str();
         int i = entry->ip_idx++;
         acl_debug(23, 2)("%s(%d): domain(%s), addr(%s)", myname, __LINE__, entry->domain, addr);
-        ACL_ASTREAM* server = acl_aio_connect(entry->proxy->aio, addr,
-                                              entry->proxy->conn_timeout);
+        ACL_ASTREAM* server = acl_aio_connect(entry->proxy->aio, addr, entry->proxy->conn_timeout);
         if (server != nullptr) return server;
-        acl_msg_error("%s: connect server_addr(%s), domain(%s), i=%d", myname, addr,
-                      entry->domain, i);
+        acl_msg_error("%s: connect server_addr(%s), domain(%s), i=%d", myname, addr, entry->domain,
+                      i);
     }
     return nullptr;
 }
@@ -116,8 +116,8 @@ int connect_failed(ACL_ASTREAM* server, APROXY_ENTRY* entry, bool timed_out) {
         acl_msg_error("%s(%d): internal error, ip_idx=0, domain(%s:%d)", myname, __LINE__,
                       entry->domain, entry->port);
     } else if (timed_out) {
-        acl_debug(23, 0)("%s(%d): connect timeout, addr(%s:%d)", myname, __LINE__,
-                         last_addr(entry), entry->port);
+        acl_debug(23, 0)("%s(%d): connect timeout, addr(%s:%d)", myname, __LINE__, last_addr(entry),
+                         entry->port);
     } else {
         acl_debug(23, 0)("%s(%d): connect error, addr(%s:%d), domain(%s)", myname, __LINE__,
                          last_addr(entry), entry->port, entry->domain);
@@ -140,8 +140,8 @@ int connect_close_callback(ACL_ASTREAM* server, void* ctx) {
 
 int connect_timeout_callback(ACL_ASTREAM* server, void* ctx) {
     // The close that follows must not count as a second failure.
-    acl_aio_ctl(server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
-                ACL_AIO_CTL_CTX, (void*) nullptr, ACL_AIO_CTL_END);
+    acl_aio_ctl(server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
+                (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_CTX, (void*)nullptr, ACL_AIO_CTL_END);
     return connect_failed(server, static_cast<APROXY_ENTRY*>(ctx), true);
 }
 
@@ -151,8 +151,8 @@ int forward_connect_callback(ACL_ASTREAM* server, void* ctx) {
     entry->tm_connect = aproxy_entry_stamp(entry);
     if (entry->client == nullptr) acl_msg_fatal("%s(%d): client null", myname, __LINE__);
     // Connected: a later close or time-out is no failed connect attempt.
-    acl_aio_ctl(server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
-                ACL_AIO_CTL_END);
+    acl_aio_ctl(server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
+                (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
     const char* method = entry->hdr_req->method;
     if (strcasecmp(method, "GET") == 0 || strcasecmp(method, "POST") == 0) {
         send_request_header(entry);
@@ -201,9 +201,11 @@ int request_header_sent(ACL_ASTREAM*, void* ctx) {
     entry->tm_send_req = aproxy_entry_stamp(entry);
     if (entry->hdr_req->hdr.content_length > 0) {
         entry->http_req = http_req_new(entry->hdr_req);
-        if (entry->hdr_req->hdr.content_length > ACL_VSTREAM_BUFSIZE) aproxy_body_buffer(entry->client);
-        acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, aproxy_server_drained, ACL_AIO_CTL_CLOSE_FN,
-                    (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
+        if (entry->hdr_req->hdr.content_length > ACL_VSTREAM_BUFSIZE)
+            aproxy_body_buffer(entry->client);
+        acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, aproxy_server_drained,
+                    ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
+                    (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
         aproxy_entry_stamp(entry);
         http_req_body_get_async(entry->http_req, entry->client, request_body_ready, entry,
                                 entry->proxy->rw_timeout);
@@ -223,7 +225,8 @@ void send_request_header(APROXY_ENTRY* entry) {
     http_hdr_build_request(entry->hdr_req, entry->obuf);
     if (entry->server == nullptr) acl_msg_fatal("%s(%d): server null", myname, __LINE__);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, request_header_sent, ACL_AIO_CTL_CLOSE_FN,
-                (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
+                (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
+                ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
     acl_aio_writen(entry->server, entry->obuf.data(), static_cast<int>(entry->obuf.size()));
 }
@@ -290,11 +293,12 @@ int io_timeout_fn(ACL_ASTREAM* stream, void* ctx) {
 
 void tunnel_start(APROXY_ENTRY* entry) {
     for (ACL_ASTREAM* s : {entry->client, entry->server}) {
-        ACL_AIO_WRITE_FN drained = s == entry->client ? aproxy_client_drained : aproxy_server_drained;
+        ACL_AIO_WRITE_FN drained =
+            s == entry->client ? aproxy_client_drained : aproxy_server_drained;
         acl_aio_ctl(s, ACL_AIO_CTL_READ_FN, read_callback, ACL_AIO_CTL_WRITE_FN, drained,
-                    ACL_AIO_CTL_CLOSE_FN, io_close_fn,
-                    ACL_AIO_CTL_TIMEO_FN, io_timeout_fn, ACL_AIO_CTL_TIMEOUT,
-                    entry->proxy->rw_timeout, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
+                    ACL_AIO_CTL_CLOSE_FN, io_close_fn, ACL_AIO_CTL_TIMEO_FN, io_timeout_fn,
+                    ACL_AIO_CTL_TIMEOUT, entry->proxy->rw_timeout, ACL_AIO_CTL_CTX,
+                    static_cast<void*>(entry), ACL_AIO_CTL_END);
     }
     acl_aio_read(entry->client);
     if (entry->server) acl_aio_read(entry->server);
@@ -314,7 +318,8 @@ void search_dns(APROXY_ENTRY* entry) {
     std::memcpy(domain, entry->hdr_req->host, len);
     domain[len] = 0;
     if (char* colon = strchr(domain, ':')) *colon = 0;
-    for (char* p = domain; *p; ++p) *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    for (char* p = domain; *p; ++p)
+        *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
     snprintf(entry->domain, sizeof(entry->domain), "%s", domain);
     entry->port = entry->hdr_req->port < 1 ? 80 : entry->hdr_req->port;
 

@@ -61,15 +61,15 @@ void accelerate(APROXY_ENTRY* entry) {
     for (ACL_ASTREAM* a : {client, server}) {
         acl_aio_ctl(a, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
                     (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
-                    ACL_AIO_CTL_CTX, (void*) nullptr, ACL_AIO_CTL_END);
+                    ACL_AIO_CTL_CTX, (void*)nullptr, ACL_AIO_CTL_END);
     }
     if (aproxy_entry_detach(entry, cstream) == 0) aproxy_entry_detach(entry, sstream);
     acl_non_blocking(ACL_VSTREAM_SOCK(cstream), ACL_BLOCKING);
     acl_non_blocking(ACL_VSTREAM_SOCK(sstream), ACL_BLOCKING);
     // From here on the sockets belong to the hook; the async streams let go
     // of them without closing.
-    acl_aio_ctl(client, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*) nullptr, ACL_AIO_CTL_END);
-    acl_aio_ctl(server, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*) nullptr, ACL_AIO_CTL_END);
+    acl_aio_ctl(client, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*)nullptr, ACL_AIO_CTL_END);
+    acl_aio_ctl(server, ACL_AIO_CTL_STREAM, (ACL_VSTREAM*)nullptr, ACL_AIO_CTL_END);
     proxy->accel(cstream, sstream, req, res);
     acl_aio_iocp_close(client);
 }
@@ -103,10 +103,11 @@ int get_respond_header_ready(int status, void* ctx) {
     }
 
     acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
-                ACL_AIO_CTL_TIMEOUT, proxy->rw_timeout, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr,
-                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
-    acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
-                ACL_AIO_CTL_END);
+                ACL_AIO_CTL_TIMEOUT, proxy->rw_timeout, ACL_AIO_CTL_CLOSE_FN,
+                (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
+                ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
+    acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr,
+                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
     HTTP_HDR* hdr = &entry->hdr_res->hdr;
     http_hdr_entry_replace(hdr, "Connection", "close", 1);
@@ -218,8 +219,8 @@ int proxy_server_close_callback(ACL_ASTREAM*, void* ctx) {
 void read_respond_body(APROXY_ENTRY* entry) {
     entry->http_res = http_res_new(entry->hdr_res);
     acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, aproxy_client_drained, ACL_AIO_CTL_CLOSE_FN,
-                aproxy_return_neg, ACL_AIO_CTL_TIMEO_FN, aproxy_return_neg, ACL_AIO_CTL_CTX, static_cast<void*>(entry),
-                ACL_AIO_CTL_END);
+                aproxy_return_neg, ACL_AIO_CTL_TIMEO_FN, aproxy_return_neg, ACL_AIO_CTL_CTX,
+                static_cast<void*>(entry), ACL_AIO_CTL_END);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, proxy_server_close_callback,
                 ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
     // A small body of known length fits the default buffer; anything else
@@ -256,7 +257,8 @@ void get_respond_header(APROXY_ENTRY* entry) {
     aproxy_flow_reset(entry, APROXY_FLOW_UP);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
                 ACL_AIO_CTL_CLOSE_FN, read_respond_hdr_error, ACL_AIO_CTL_TIMEO_FN,
-                respond_timeout_callback, ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
+                respond_timeout_callback, ACL_AIO_CTL_CTX, static_cast<void*>(entry),
+                ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
     http_hdr_res_get_async(entry->hdr_res, entry->server, get_respond_header_ready, entry,
                            entry->proxy->rw_timeout);

@@ -8,7 +8,7 @@
 namespace platform {
 
 class TcpSocket {
-public:
+  public:
     TcpSocket() = default;
     explicit TcpSocket(int fd) : fd_(fd) {}
     ~TcpSocket();
@@ -44,12 +44,12 @@ public:
     void shutdown_write();
     void close();
 
-private:
+  private:
     int fd_ = -1;
 };
 
 class TcpListener {
-public:
+  public:
     TcpListener() = default;
     ~TcpListener();
     TcpListener(const TcpListener&) = delete;
@@ -64,7 +64,7 @@ public:
 
     void close();
 
-private:
+  private:
     int fd_ = -1;
     int port_ = 0;
 };

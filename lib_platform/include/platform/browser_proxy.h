@@ -35,13 +35,13 @@ constexpr const char* BROWSER_PROXY_KEY =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr const char* BROWSER_PROXY_CONNECTIONS = "Connections";  // subkey of the dial-up entries
 constexpr const char* BROWSER_PHONEBOOK_KEY = "SOFTWARE\\Microsoft\\RAS Phonebook";
-constexpr int BROWSER_PROXY_MAX_ENTRIES = 32;       // dial-up entries used at most
+constexpr int BROWSER_PROXY_MAX_ENTRIES = 32;  // dial-up entries used at most
 constexpr const char* DESKTOP_PROXY_SCHEMA = "org.gnome.system.proxy";
 
 // One connection's proxy options, as the browser applies them.
 struct BrowserProxyOptions {
-    bool enabled = false;   // true: direct access plus proxy; false: direct only
-    std::string server;     // "ProxyServer" text, written either way
+    bool enabled = false;               // true: direct access plus proxy; false: direct only
+    std::string server;                 // "ProxyServer" text, written either way
     std::optional<std::string> bypass;  // "ProxyOverride"; left alone when empty
     // The desktop setting needs host and port apart; they are the server the
     // caller built `server` from.

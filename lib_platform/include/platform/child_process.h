@@ -12,14 +12,14 @@
 namespace platform {
 
 struct ChildOptions {
-    std::string cwd;                                        // "" keeps the parent's
-    std::vector<std::pair<std::string, std::string>> env;   // added to the parent's environment
-    std::string stdout_path;                                // "" discards the output
-    std::string stderr_path;                                // "" discards the output
+    std::string cwd;                                       // "" keeps the parent's
+    std::vector<std::pair<std::string, std::string>> env;  // added to the parent's environment
+    std::string stdout_path;                               // "" discards the output
+    std::string stderr_path;                               // "" discards the output
 };
 
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -42,7 +42,7 @@ public:
     // or -1 when it still runs.
     int wait(int timeout_ms);
 
-private:
+  private:
     int pid_ = -1;
     int status_ = -1;
 };

@@ -13,7 +13,7 @@
 namespace platform {
 
 class FileLock {
-public:
+  public:
     FileLock() = default;
     ~FileLock();
     FileLock(FileLock&& o) noexcept;
@@ -32,7 +32,7 @@ public:
     void unlock();
     bool held() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -20,7 +20,7 @@ struct PollerReady {
 };
 
 class Poller {
-public:
+  public:
     Poller();
     ~Poller();
     Poller(const Poller&) = delete;
@@ -38,7 +38,7 @@ public:
     // with errno (EINTR when a signal cut the wait short).
     int wait(std::vector<PollerReady>& out, int timeout_ms);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -41,7 +41,7 @@ std::vector<std::string> command_line_split(std::string_view line);
 std::string program_locate(const std::string& name);
 
 class Process {
-public:
+  public:
     Process() = default;
     ~Process();
     Process(Process&& o) noexcept;
@@ -66,7 +66,7 @@ public:
     // Process id, or -1 when nothing is held.
     int pid() const { return pid_; }
 
-private:
+  private:
     int pid_ = -1;
 };
 

@@ -19,8 +19,8 @@ namespace platform {
 // NUL-terminated when size > 0), or `def` when the key is missing (a null `def`
 // counts as ""). The copy is cut to size - 1 characters. Returns the number of
 // characters copied: 0 for an empty value.
-std::size_t profile_read_string(const char* section, const char* key, const char* def,
-                                char* buf, std::size_t size, const char* path);
+std::size_t profile_read_string(const char* section, const char* key, const char* def, char* buf,
+                                std::size_t size, const char* path);
 
 // The value of [section] key as a number: its leading decimal digits (an
 // optional '-' first); a value without digits reads as 0; a missing key gives
@@ -33,7 +33,6 @@ int profile_read_int(const char* section, const char* key, int def, const char* 
 // old or the new file whole. 0, or -1 when the file cannot be written or a name
 // or value would not read back (a line break, a '=' in the key, a ']' in the
 // section; errno EINVAL).
-int profile_write_string(const char* section, const char* key, const char* value,
-                         const char* path);
+int profile_write_string(const char* section, const char* key, const char* value, const char* path);
 
 }  // namespace platform

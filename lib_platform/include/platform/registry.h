@@ -46,7 +46,7 @@ enum class RegType { none, string, dword };
 
 struct RegValue {
     RegType type = RegType::none;
-    std::string text;      // for RegType::string
+    std::string text;         // for RegType::string
     std::uint32_t dword = 0;  // for RegType::dword
 };
 
@@ -56,7 +56,7 @@ std::string registry_file();
 // An open key: a root and a path. Opening checks the key exists; each
 // operation then works on the file as it is at that moment.
 class RegKey {
-public:
+  public:
     // 0 when the key exists, -1 (ENOENT) when it does not.
     static int open(RegRoot root, std::string_view path, RegKey& out);
     // Opens the key, creating it and its parents when missing.
@@ -75,7 +75,7 @@ public:
     RegRoot root() const { return root_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     RegRoot root_ = RegRoot::local_machine;
     std::string path_;
 };

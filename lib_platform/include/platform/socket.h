@@ -17,7 +17,7 @@ constexpr int INVALID_SOCKET_FD = -1;
 // Owns one descriptor (socket or file) and closes it when destroyed, unless
 // released first. Move-only.
 class FdHandle {
-public:
+  public:
     FdHandle() = default;
     explicit FdHandle(int fd) : fd_(fd) {}
     FdHandle(FdHandle&& other) noexcept : fd_(other.release()) {}
@@ -33,7 +33,7 @@ public:
     // Closes the descriptor held (if any) and takes `fd`.
     void reset(int fd = INVALID_SOCKET_FD);
 
-private:
+  private:
     int fd_ = INVALID_SOCKET_FD;
 };
 

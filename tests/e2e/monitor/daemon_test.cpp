@@ -22,11 +22,10 @@ namespace {
 const std::string kMonitor = tarvo_test::program_file("tarvomonitor");
 
 class DaemonTest : public ::testing::Test {
-protected:
+  protected:
     MonitorDir dir;
 
-    void write_config(const std::string& extra = "", const std::string& eol = "\n")
-    {
+    void write_config(const std::string& extra = "", const std::string& eol = "\n") {
         std::string text = "exec_name=" + dir.child_path() + eol +
                            "proxy_process=" + dir.child_name() + eol +
                            "p2p_proxy_server=127.0.0.1" + eol + "p2p_proxy_port=28081" + eol +
@@ -35,15 +34,13 @@ protected:
     }
 
     // Runs the monitor to its end; its exit code, with its output in `out`.
-    int run(const std::vector<std::string>& args, std::string& out)
-    {
+    int run(const std::vector<std::string>& args, std::string& out) {
         std::vector<std::string> argv{kMonitor};
         argv.insert(argv.end(), args.begin(), args.end());
         return platform::run_program(argv, out, 30000, dir.options());
     }
 
-    std::string daemon_log()
-    {
+    std::string daemon_log() {
         std::string text;
         for (auto& e : std::filesystem::recursive_directory_iterator(dir.path())) {
             if (e.path().filename().string().find("tarvomonitor_log.d.") == 0)
@@ -53,26 +50,22 @@ protected:
     }
 
     // Start times (ms since the epoch) of the child, in order.
-    std::vector<long long> child_starts()
-    {
+    std::vector<long long> child_starts() {
         std::istringstream in(read_file(dir.file("child_starts")));
         std::vector<long long> out;
         long long pid, ms;
         std::string mode;
-        while (in >> pid >> ms >> mode)
-            out.push_back(ms);
+        while (in >> pid >> ms >> mode) out.push_back(ms);
         return out;
     }
 };
 
-long long now_ms()
-{
+long long now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-TEST_F(DaemonTest, StartLeavesDaemonThatRestartsItsChildAndStopEndsBoth)
-{
+TEST_F(DaemonTest, StartLeavesDaemonThatRestartsItsChildAndStopEndsBoth) {
     write_config();
     std::string out;
     ASSERT_EQ(run({"start", "monitor.conf"}, out), 0) << out;
@@ -103,7 +96,8 @@ TEST_F(DaemonTest, StartLeavesDaemonThatRestartsItsChildAndStopEndsBoth)
     // waits for the lock and so never touches the browser's setting.
     out.clear();
     EXPECT_EQ(run({"real_start", "monitor.conf"}, out), 0);
-    auto locked = out.find("Unable to lock ./tarvomonitor_lock, is tarvomonitor already running?\n");
+    auto locked =
+        out.find("Unable to lock ./tarvomonitor_lock, is tarvomonitor already running?\n");
     ASSERT_NE(locked, std::string::npos) << out;
     EXPECT_NE(out.find("__SafeDaemonExclusiveLockStart error\n", locked), std::string::npos) << out;
     EXPECT_EQ(out.find("Set Proxy Server"), std::string::npos) << out;
@@ -123,8 +117,7 @@ TEST_F(DaemonTest, StartLeavesDaemonThatRestartsItsChildAndStopEndsBoth)
     EXPECT_NE(out.find("The daemon is not running!"), std::string::npos) << out;
 }
 
-TEST_F(DaemonTest, StopEndsDaemonEvenWhenChildWroteNoPidFile)
-{
+TEST_F(DaemonTest, StopEndsDaemonEvenWhenChildWroteNoPidFile) {
     write_config();
     platform::ChildProcess daemon;
     ASSERT_EQ(daemon.start({kMonitor, "real_start", "monitor.conf"}, dir.options()), 0);
@@ -139,8 +132,7 @@ TEST_F(DaemonTest, StopEndsDaemonEvenWhenChildWroteNoPidFile)
     EXPECT_TRUE(wait_until([&] { return !pid_alive(child_pid); }));  // orphaned, it leaves
 }
 
-TEST_F(DaemonTest, ChildExitingWith100EndsDaemonWith100)
-{
+TEST_F(DaemonTest, ChildExitingWith100EndsDaemonWith100) {
     write_config();
     write_file(dir.file("child_exit_code"), "100");
     platform::ChildProcess daemon;
@@ -150,8 +142,7 @@ TEST_F(DaemonTest, ChildExitingWith100EndsDaemonWith100)
     EXPECT_NE(daemon_log().find("The child wants to exit now!"), std::string::npos);
 }
 
-TEST_F(DaemonTest, ChildExitingWithOtherCodesIsRestarted)
-{
+TEST_F(DaemonTest, ChildExitingWithOtherCodesIsRestarted) {
     write_config();
     write_file(dir.file("child_exit_code"), "3");
     platform::ChildProcess daemon;
@@ -163,8 +154,7 @@ TEST_F(DaemonTest, ChildExitingWithOtherCodesIsRestarted)
     EXPECT_EQ(daemon.stop(5000), 0);
 }
 
-TEST_F(DaemonTest, RestartReplacesTheRunningDaemon)
-{
+TEST_F(DaemonTest, RestartReplacesTheRunningDaemon) {
     write_config();
     platform::ChildProcess first;
     ASSERT_EQ(first.start({kMonitor, "real_start", "monitor.conf"}, dir.options()), 0);
@@ -193,8 +183,7 @@ TEST_F(DaemonTest, RestartReplacesTheRunningDaemon)
     EXPECT_EQ(second.stop(5000), 0);
 }
 
-TEST(MonitorSample, ConfigurationPointsAtTheProxyBesideIt)
-{
+TEST(MonitorSample, ConfigurationPointsAtTheProxyBesideIt) {
     const std::string path = tarvo_test::program_file("tarvomonitor.conf");
     LC_CONFIG cfg;
     ASSERT_EQ(LC_ConfigLoad(&cfg, path.c_str()), 0);
@@ -221,8 +210,7 @@ TEST(MonitorSample, ConfigurationPointsAtTheProxyBesideIt)
     }
 }
 
-TEST_F(DaemonTest, CommandLineChecks)
-{
+TEST_F(DaemonTest, CommandLineChecks) {
     write_config();
     struct Case {
         std::vector<std::string> args;
@@ -249,8 +237,7 @@ TEST_F(DaemonTest, CommandLineChecks)
     }
 }
 
-TEST_F(DaemonTest, MissingExecNameEndsInitialisation)
-{
+TEST_F(DaemonTest, MissingExecNameEndsInitialisation) {
     write_file(dir.file("monitor.conf"), "proxy_process=x\nexec_nam=y\nEXEC_NAME=z\n");
     std::string out;
     EXPECT_EQ(run({"real_start", "monitor.conf"}, out), 0);
@@ -262,8 +249,7 @@ TEST_F(DaemonTest, MissingExecNameEndsInitialisation)
     EXPECT_NE(out.find("__SafeDaemonInitialization error"), std::string::npos) << out;
 }
 
-TEST_F(DaemonTest, CrLfConfigurationKeepsTheCrInThePath)
-{
+TEST_F(DaemonTest, CrLfConfigurationKeepsTheCrInThePath) {
     // The CR stays in exec_name, so no such program exists and the daemon ends.
     write_config("", "\r\n");
     std::string out;

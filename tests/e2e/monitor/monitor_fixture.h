@@ -14,13 +14,13 @@
 namespace monitor_test {
 
 class MonitorDir {
-public:
+  public:
     MonitorDir();
     ~MonitorDir();  // ends every process named by a pid file here, removes the folder
 
     std::string path() const { return dir_.str(); }
     std::string file(const std::string& name) const { return dir_.file(name); }
-    const std::string& child_name() const { return child_name_; }   // file name of the copy
+    const std::string& child_name() const { return child_name_; }  // file name of the copy
     std::string child_path() const { return file(child_name_); }
 
     // Environment for the programs and for this process: the registry file and
@@ -31,7 +31,7 @@ public:
 
     std::string keyfile() const { return file("xdg/glib-2.0/settings/keyfile"); }
 
-private:
+  private:
     tarvo_test::TempDir dir_;
     std::string child_name_;
 };

@@ -11,14 +11,12 @@
 #include <string>
 #include <thread>
 
-static long long now_ms()
-{
+static long long now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string self = argc > 0 ? argv[0] : "monitor_test_child";
     std::string name = self.substr(self.find_last_of('/') + 1);
 
@@ -33,12 +31,10 @@ int main(int argc, char** argv)
     }
     std::ifstream code_file("./child_exit_code");
     int code = 0;
-    if (code_file >> code)
-        return code;
+    if (code_file >> code) return code;
 
     for (int i = 0; i < 20 * 120; i++) {
-        if (::getppid() != parent)
-            return 0;
+        if (::getppid() != parent) return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return 0;

@@ -24,15 +24,14 @@ namespace {
 const std::string kLocal = "1|127.0.0.1:28081|local";
 
 class WatchTest : public ::testing::Test {
-protected:
+  protected:
     MonitorDir dir;
     MONITOR_CONF conf;
     WATCH_TIMES times;
     PROXY_WATCH* watch = nullptr;
     platform::ChildProcess proxy;  // the watched "proxy process"
 
-    void SetUp() override
-    {
+    void SetUp() override {
         dir.apply_env();
         conf.proxy_process = dir.child_name();
         conf.p2p_proxy_server = "127.0.0.1";
@@ -47,30 +46,27 @@ protected:
 
     void TearDown() override { proxy_watch_stop(watch); }
 
-    void start_proxy()
-    {
+    void start_proxy() {
         platform::ChildOptions o = dir.options();
         ASSERT_EQ(proxy.start({dir.child_path(), "start"}, o), 0);
     }
 
     // Saves the browser setting found now and starts watching, as the
     // initialisation callback does.
-    void start_watch(PROXY_WATCH_READY_FN ready = nullptr)
-    {
+    void start_watch(PROXY_WATCH_READY_FN ready = nullptr) {
         PROXY_INFO saved;
         GetIEProxyConfig(saved);
         watch = proxy_watch_start(conf, saved, times, ready);
         ASSERT_NE(watch, nullptr);
     }
 
-    bool lan_becomes(const std::string& want, int timeout_ms = 10000)
-    {
-        return wait_until([&] { return lan_setting() == want; }, std::chrono::milliseconds(timeout_ms));
+    bool lan_becomes(const std::string& want, int timeout_ms = 10000) {
+        return wait_until([&] { return lan_setting() == want; },
+                          std::chrono::milliseconds(timeout_ms));
     }
 
     // The desktop setting is written after the registry: poll it too.
-    bool desktop_becomes(const char* section, const char* key, const std::string& want)
-    {
+    bool desktop_becomes(const char* section, const char* key, const std::string& want) {
         return wait_until([&] { return keyfile_value(dir.keyfile(), section, key) == want; });
     }
 };
@@ -78,8 +74,7 @@ protected:
 std::atomic<int> g_lock_held{0};
 int lock_held() { return g_lock_held.load(); }
 
-TEST_F(WatchTest, WatchLeavesTheSettingAloneUntilTheDaemonHoldsItsLock)
-{
+TEST_F(WatchTest, WatchLeavesTheSettingAloneUntilTheDaemonHoldsItsLock) {
     set_lan(true, "10.1.2.3:8080");
     const std::string before = lan_setting();
     start_proxy();
@@ -92,8 +87,7 @@ TEST_F(WatchTest, WatchLeavesTheSettingAloneUntilTheDaemonHoldsItsLock)
     EXPECT_TRUE(lan_becomes(kLocal)) << lan_setting();
 }
 
-TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
-{
+TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes) {
     set_lan(true, "10.1.2.3:8080");
     start_proxy();
     testing::internal::CaptureStdout();
@@ -137,8 +131,7 @@ TEST_F(WatchTest, EnabledSettingComesBackWhenProxyProcessGoes)
     }
 }
 
-TEST_F(WatchTest, DisabledSettingGivesDirectAccessWhenProxyIsGone)
-{
+TEST_F(WatchTest, DisabledSettingGivesDirectAccessWhenProxyIsGone) {
     set_lan(false, "");
     start_watch();
     // Pointed at the local proxy first, then corrected by the first check.
@@ -148,19 +141,16 @@ TEST_F(WatchTest, DisabledSettingGivesDirectAccessWhenProxyIsGone)
     }
 }
 
-TEST_F(WatchTest, NoRegistryKeySwitchesTheProxyOffWhenProxyIsGone)
-{
+TEST_F(WatchTest, NoRegistryKeySwitchesTheProxyOffWhenProxyIsGone) {
     start_watch();
     ASSERT_TRUE(lan_becomes("0||local")) << lan_setting();
 }
 
-TEST_F(WatchTest, ProcessNameInAnotherLetterCaseNeverMatches)
-{
+TEST_F(WatchTest, ProcessNameInAnotherLetterCaseNeverMatches) {
     set_lan(true, "10.1.2.3:8080");
     start_proxy();
     std::string upper = dir.child_name();
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     conf.proxy_process = upper;
     start_watch();
     ASSERT_TRUE(lan_becomes("1|10.1.2.3:8080|local")) << lan_setting();
@@ -168,8 +158,7 @@ TEST_F(WatchTest, ProcessNameInAnotherLetterCaseNeverMatches)
     EXPECT_EQ(proxy_process_find(dir.child_name(), 0), 1);
 }
 
-TEST_F(WatchTest, ZeroTestTimesRestoresSavedSettingEveryTestPeriod)
-{
+TEST_F(WatchTest, ZeroTestTimesRestoresSavedSettingEveryTestPeriod) {
     set_lan(true, "10.1.2.3:8080");
     start_proxy();
     conf.test_times = 0;
@@ -181,8 +170,7 @@ TEST_F(WatchTest, ZeroTestTimesRestoresSavedSettingEveryTestPeriod)
     ASSERT_TRUE(lan_becomes("1|10.1.2.3:8080|local")) << lan_setting();
 }
 
-TEST_F(WatchTest, ReachableTestSiteKeepsTheLocalProxy)
-{
+TEST_F(WatchTest, ReachableTestSiteKeepsTheLocalProxy) {
     platform::TcpListener site;
     ASSERT_EQ(site.listen("127.0.0.1", 0), 0);
     set_lan(true, "10.1.2.3:8080");
@@ -198,8 +186,7 @@ TEST_F(WatchTest, ReachableTestSiteKeepsTheLocalProxy)
     EXPECT_EQ(lan_setting(), kLocal);
 }
 
-TEST_F(WatchTest, UnreachableTestSiteRestoresTheSavedSetting)
-{
+TEST_F(WatchTest, UnreachableTestSiteRestoresTheSavedSetting) {
     platform::TcpListener probe;
     ASSERT_EQ(probe.listen("127.0.0.1", 0), 0);
     int dead_port = probe.port();
@@ -210,12 +197,11 @@ TEST_F(WatchTest, UnreachableTestSiteRestoresTheSavedSetting)
     times.test_period_ms = 200;
     start_watch();
     ASSERT_TRUE(lan_becomes("1|10.1.2.3:8080|local")) << lan_setting();
-    EXPECT_EQ(proxy_test_site("127.0.0.1", 1), 0);       // no port
-    EXPECT_EQ(proxy_test_site("127.0.0.1:0", 1), 0);     // port 0
+    EXPECT_EQ(proxy_test_site("127.0.0.1", 1), 0);    // no port
+    EXPECT_EQ(proxy_test_site("127.0.0.1:0", 1), 0);  // port 0
 }
 
-TEST_F(WatchTest, DialUpEntriesGetTheLanSetting)
-{
+TEST_F(WatchTest, DialUpEntriesGetTheLanSetting) {
     platform::RegKey book;
     ASSERT_EQ(platform::RegKey::create(platform::RegRoot::current_user,
                                        "SOFTWARE\\Microsoft\\RAS Phonebook", book),
@@ -233,8 +219,7 @@ TEST_F(WatchTest, DialUpEntriesGetTheLanSetting)
     EXPECT_TRUE(wait_until([] { return lan_setting("Office VPN") == "1|10.1.2.3:8080|local"; }));
 }
 
-TEST(IeProxy, ReadsTheSavedSetting)
-{
+TEST(IeProxy, ReadsTheSavedSetting) {
     MonitorDir dir;
     dir.apply_env();
     PROXY_INFO p;

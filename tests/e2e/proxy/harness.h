@@ -34,7 +34,7 @@ using tarvo_test::write_file;
 //   /chunked/...  proxied to `chunk_upstream_port` (when set) without buffering,
 //                 so an upstream reply without length reaches clients chunked
 class Nginx {
-public:
+  public:
     explicit Nginx(const std::filesystem::path& dir, int chunk_upstream_port = 0);
     ~Nginx();
     bool ok() const { return ok_; }
@@ -42,7 +42,7 @@ public:
     std::filesystem::path root() const { return dir_ / "www"; }
     std::string url(const std::string& path) const;
 
-private:
+  private:
     std::filesystem::path dir_;
     int port_ = 0;
     bool ok_ = false;
@@ -52,7 +52,7 @@ private:
 // A server on a raw loopback socket: each accepted connection runs `handler`
 // on its own thread. Counts the connections it accepted.
 class ScriptedServer {
-public:
+  public:
     using Handler = std::function<void(platform::TcpSocket&)>;
     explicit ScriptedServer(Handler handler);
     ~ScriptedServer();
@@ -65,7 +65,7 @@ public:
                                       std::chrono::milliseconds(timeout_ms));
     }
 
-private:
+  private:
     platform::TcpListener listener_;
     Handler handler_;
     std::atomic<bool> quit_{false};
@@ -86,7 +86,7 @@ std::string header_value(const std::string& head, const std::string& name);
 // A tarvoproxy started from a copy of the built program with its own
 // tarvoproxy.ini (listening on a free loopback port) and registry file.
 class TarvoProxy {
-public:
+  public:
     explicit TarvoProxy(const std::filesystem::path& dir);
     ~TarvoProxy();
     bool ok() const { return ok_; }
@@ -95,7 +95,7 @@ public:
     bool running() { return child_.running(); }
     std::string log() const;
 
-private:
+  private:
     std::filesystem::path dir_;
     int port_ = 0;
     bool ok_ = false;
@@ -106,8 +106,8 @@ private:
 bool wait_listening(int port, int timeout_ms);
 
 struct CurlResult {
-    int status = -1;       // curl's exit status
-    std::string output;    // what curl wrote to standard output
+    int status = -1;     // curl's exit status
+    std::string output;  // what curl wrote to standard output
 };
 
 // Runs curl through the proxy on `proxy_port` (no proxy when 0) with the

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -15,8 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t kBigSize = 1ull << 30;   // 1 GiB
-constexpr std::size_t kBigPeriod = (1 << 20) + 7; // pattern period: no 8 KiB piece repeats in place
+constexpr std::uint64_t kBigSize = 1ull << 30;  // 1 GiB
+constexpr std::size_t kBigPeriod =
+    (1 << 20) + 7;  // pattern period: no 8 KiB piece repeats in place
 
 // The big file is made once per run: a repeated block whose period is not a
 // multiple of any read size, so a lost, doubled or swapped piece shows.
@@ -54,7 +55,7 @@ bool matches_big_pattern(const fs::path& p) {
 
 // Samples a process's resident memory until stopped; reports the growth.
 class RssSampler {
-public:
+  public:
     explicit RssSampler(int pid) : pid_(pid), base_(platform::process_rss_kb(pid)), peak_(base_) {
         thread_ = std::thread([this] {
             while (!done_) {
@@ -70,7 +71,7 @@ public:
         return peak_ - base_;
     }
 
-private:
+  private:
     void stop() {
         done_ = true;
         if (thread_.joinable()) thread_.join();
@@ -99,7 +100,7 @@ constexpr std::uint64_t kFlowBytes = 256ull << 20;  // 256 MiB per flow-control 
 constexpr long kFlatKb = 64 * 1024;                 // allowed growth of resident memory
 
 class TarvoProxyE2E : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir;
         nginx_ = new Nginx(dir_->path());
@@ -148,9 +149,8 @@ TEST_F(TarvoProxyE2E, OneGigabyteStreamsWithFlatMemory) {
     RssSampler rss(proxy_->pid());
     // The client reads slower than nginx sends: the proxy must not buffer
     // the difference.
-    auto r = curl(proxy_->port(), {"--limit-rate", "100M", "-o", out.string(),
-                                   nginx_->url("/big.bin")},
-                  300000);
+    auto r = curl(proxy_->port(),
+                  {"--limit-rate", "100M", "-o", out.string(), nginx_->url("/big.bin")}, 300000);
     long growth = rss.growth_kb();
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(matches_big_pattern(out));

@@ -29,14 +29,12 @@
 
 namespace {
 
-void feed_lines(HTTP_HDR* hdr, const std::string& text)
-{
+void feed_lines(HTTP_HDR* hdr, const std::string& text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         size_t end = nl == std::string::npos ? text.size() : nl;
-        if (http_hdr_feed_line(hdr, text.data() + pos, end - pos) != HTTP_HDR_FEED_MORE)
-            return;
+        if (http_hdr_feed_line(hdr, text.data() + pos, end - pos) != HTTP_HDR_FEED_MORE) return;
         pos = end + 1;
     }
 }
@@ -47,26 +45,22 @@ struct SocketWire {
     ACL_VSTREAM* stream = nullptr;
     std::thread sender;
 
-    explicit SocketWire(const std::string& wire)
-    {
+    explicit SocketWire(const std::string& wire) {
         int fds[2];
-        if (platform::sock_pair(fds) != 0)
-            __builtin_trap();
+        if (platform::sock_pair(fds) != 0) __builtin_trap();
         stream = acl_vstream_fdopen(fds[0], 0, 8192, 0, ACL_VSTREAM_TYPE_SOCK);
         int writer = fds[1];
         sender = std::thread([writer, wire] {
             size_t off = 0;
             while (off < wire.size()) {
                 long n = platform::sock_send(writer, wire.data() + off, wire.size() - off);
-                if (n <= 0)
-                    break;
+                if (n <= 0) break;
                 off += static_cast<size_t>(n);
             }
             platform::sock_close(writer);
         });
     }
-    ~SocketWire()
-    {
+    ~SocketWire() {
         acl_vstream_close(stream);  // a sender still writing then fails and ends
         sender.join();
     }
@@ -74,8 +68,7 @@ struct SocketWire {
 
 // Reads a response header and its whole body from `wire` with the blocking
 // readers, through a buffer of `bufsize` bytes.
-void read_response(const std::string& wire, int bufsize)
-{
+void read_response(const std::string& wire, int bufsize) {
     SocketWire w(wire);
     HTTP_HDR_RES* res = http_hdr_res_new();
     if (http_hdr_res_get_sync(res, w.stream, 0) == HTTP_CHAT_OK && http_hdr_res_parse(res) == 0) {
@@ -87,10 +80,8 @@ void read_response(const std::string& wire, int bufsize)
         int64_t total = 0;
         for (;;) {
             int n = http_res_body_get_sync2(reader, w.stream, buf.data(), bufsize);
-            if (n <= 0)
-                break;
-            if (n > bufsize)
-                __builtin_trap();
+            if (n <= 0) break;
+            if (n > bufsize) __builtin_trap();
             total += n;
         }
         if (!res->hdr.chunked && res->hdr.content_length > 0 && total > res->hdr.content_length)
@@ -100,8 +91,7 @@ void read_response(const std::string& wire, int bufsize)
     http_hdr_res_free(res);
 }
 
-[[maybe_unused]] void fuzz_request(const std::string& input)
-{
+[[maybe_unused]] void fuzz_request(const std::string& input) {
     HTTP_HDR_REQ* req = http_hdr_req_new();
     feed_lines(&req->hdr, input);
     if (http_hdr_req_parse_all(req) == 0) {
@@ -125,11 +115,9 @@ void read_response(const std::string& wire, int bufsize)
     http_hdr_req_free(req);
 }
 
-[[maybe_unused]] void fuzz_response(const std::string& input)
-{
+[[maybe_unused]] void fuzz_response(const std::string& input) {
     // The first byte picks the body buffer size; the rest is the wire.
-    if (input.empty())
-        return;
+    if (input.empty()) return;
     int bufsize = 1 + static_cast<unsigned char>(input[0]) * 37 % 9000;
     read_response(input.substr(1), bufsize);
 
@@ -142,10 +130,8 @@ void read_response(const std::string& wire, int bufsize)
     http_hdr_res_free(res);
 }
 
-[[maybe_unused]] void fuzz_chunked(const std::string& input)
-{
-    if (input.empty())
-        return;
+[[maybe_unused]] void fuzz_chunked(const std::string& input) {
+    if (input.empty()) return;
     const size_t piece = 1 + static_cast<unsigned char>(input[0]) % 64;
     const std::string wire = input.substr(1);
 
@@ -166,15 +152,12 @@ void read_response(const std::string& wire, int bufsize)
             n = (nl == std::string::npos ? wire.size() : nl + 1) - pos;
         } else {
             n = piece;
-            if (static_cast<int64_t>(n) > max)
-                n = static_cast<size_t>(max);
-            if (n > wire.size() - pos)
-                n = wire.size() - pos;
+            if (static_cast<int64_t>(n) > max) n = static_cast<size_t>(max);
+            if (n > wire.size() - pos) n = wire.size() - pos;
         }
         int status = http_body_feed(body, wire.data() + pos, n);
         pos += n;
-        if (status >= HTTP_CHAT_ERR_MIN)
-            break;
+        if (status >= HTTP_CHAT_ERR_MIN) break;
     }
     http_body_free(body);
 
@@ -184,15 +167,13 @@ void read_response(const std::string& wire, int bufsize)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Bad input is logged at every turn; keep the fuzzer's output readable.
     acl_msg_open("/dev/null", "log");
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
 #if HTTP_FUZZ_TARGET == 1
     fuzz_request(input);
