@@ -10,7 +10,12 @@
 //
 // Kinds of channel: a listener; a connection its listener accepted (its
 // messages go to the listener's handlers); a client connected to a listener,
-// asynchronous on an aio loop or blocking without one.
+// asynchronous on an aio loop or blocking without one; the two ends of a
+// private pair (acl_msgio_pair), which no other process can reach.
+//
+// Size of a message: at most ACL_MSGIO_BODY_MAX bytes of body, or the bound
+// set for its type (acl_msgio_limit); a channel with bounds refuses types
+// without one. A message past its bound closes the connection.
 //
 // Dispatch of one message: the handlers registered on the channel (for an
 // accepted connection: on its listener) for the type, in registration order,
@@ -35,6 +40,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acl_aio.h"
@@ -91,6 +97,9 @@ struct ACL_MSGIO {
     unsigned int hdr_type = 0;
     int hdr_dlen = 0;
     bool closing = false;  // closed by us (acl_msgio_close), not by the peer
+    // Body bounds per type (acl_msgio_limit); accepted connections take
+    // their listener's.
+    std::vector<std::pair<unsigned int, int>> limits;
 };
 
 // Creates the process-wide channel: handlers registered on it (acl_msgio_reg
@@ -109,6 +118,16 @@ ACL_MSGIO* acl_msgio_listen(ACL_AIO* aio);
 // messages are read on the aio's loop, or, with a null aio, it is a blocking
 // channel read with acl_msgio_wait. Null, with the error logged, on failure.
 ACL_MSGIO* acl_msgio_connect(ACL_AIO* aio, const char* addr, int timeout);
+
+// The two ends of a connected socket pair, both read on the aio's loop: what
+// one end sends, the other end's handlers get. Nothing outside the process
+// can connect to it. 0, or -1 with the error logged.
+int acl_msgio_pair(ACL_AIO* aio, ACL_MSGIO** end0, ACL_MSGIO** end1);
+
+// Bounds the body of messages of `type` received on `mio` to `max_dlen`
+// bytes. From the first bound on, the channel also refuses (closes on)
+// messages of types it has no bound for. Set it before messages arrive.
+void acl_msgio_limit(ACL_MSGIO* mio, int type, int max_dlen);
 
 // Copies the channel's address (listen address of a listener, peer address
 // otherwise) into buf, cut to size - 1. 0, or -1 when buf is unusable.

@@ -67,8 +67,9 @@ HTTP_BODY_WANT http_body_want(const HTTP_BODY* body, int64_t* max) {
 }
 
 int http_body_chunk_size(const char* line, size_t len, int64_t* size) {
+    // The size comes first on its line (RFC 9112 section 7.1): a reader that
+    // skipped leading blanks would find sizes that others do not.
     size_t i = 0;
-    while (i < len && (line[i] == ' ' || line[i] == '\t')) i++;
     uint64_t value = 0;
     size_t digits = 0;
     for (int d; i < len && (d = hex_value(line[i])) >= 0; i++, digits++) {

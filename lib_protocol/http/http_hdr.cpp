@@ -1,6 +1,7 @@
 // The common header: entries, the common-field walk, version, output, clone.
 #include "http_hdr.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "acl_msg.h"
@@ -11,20 +12,6 @@ using http_text::iequals;
 namespace {
 
 bool is_entry_sep(char c) { return c == ' ' || c == '\t' || c == ':'; }
-
-// Fields the common walk recognises. Only the last four change the header;
-// the rest are counted, so that the walk ends early on ordinary headers.
-const char* const counted_fields[] = {
-    "Accept-Ranges", "Age",  "Cache-Control", "Content-Encoding", "Content-Type",
-    "Date",          "ETag", "Last-Modified", "Server",
-};
-
-bool is_counted_field(const std::string& name) {
-    for (const char* field : counted_fields) {
-        if (iequals(name, field)) return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -113,7 +100,41 @@ void http_hdr_put_str(HTTP_HDR* hdr, const char* name, const char* value) {
     http_hdr_append_entry(hdr, http_hdr_entry_build(name, value));
 }
 
+int http_hdr_entry_delete(HTTP_HDR* hdr, const char* name) {
+    if (hdr == nullptr || name == nullptr)
+        acl_msg_fatal("%s, %s(%d): input null", __FILE_NAME__, "http_hdr_entry_delete", __LINE__);
+    auto& entries = hdr->entries;
+    size_t before = entries.size();
+    auto first = entries.begin() + (entries.empty() ? 0 : 1);
+    entries.erase(std::remove_if(first, entries.end(),
+                                 [name](const std::unique_ptr<HTTP_HDR_ENTRY>& e) {
+                                     return iequals(e->name, name);
+                                 }),
+                  entries.end());
+    return static_cast<int>(before - entries.size());
+}
+
 // Reading ------------------------------------------------------------------
+
+namespace {
+
+// The fault of one non-empty line, `first` telling whether it is the start
+// line. Lines are taken as they arrive: the entry built from a faulty line
+// would be forwarded in a form that another reader may take apart otherwise.
+int line_fault(const char* line, size_t len, bool first) {
+    if (std::memchr(line, '\r', len) != nullptr || std::memchr(line, '\0', len) != nullptr)
+        return HTTP_HDR_LINE_CTL;
+    if (http_text::is_blank(line[0])) return HTTP_HDR_LINE_FOLD;
+    if (first) return HTTP_HDR_LINE_OK;
+    const char* colon = static_cast<const char*>(std::memchr(line, ':', len));
+    if (colon == nullptr) return HTTP_HDR_LINE_FIELD;
+    for (const char* p = line; p < colon; p++) {
+        if (!http_text::is_tchar(*p)) return HTTP_HDR_LINE_FIELD;
+    }
+    return colon == line ? HTTP_HDR_LINE_FIELD : HTTP_HDR_LINE_OK;
+}
+
+}  // namespace
 
 int http_hdr_feed_line(HTTP_HDR* hdr, const char* line, size_t len) {
     static const char myname[] = "http_hdr_feed_line";
@@ -125,8 +146,16 @@ int http_hdr_feed_line(HTTP_HDR* hdr, const char* line, size_t len) {
                       hdr->max_lines);
         return HTTP_CHAT_ERR_TOO_MANY_LINES;
     }
+    hdr->bytes += static_cast<int64_t>(len) + 2;
+    if (hdr->bytes > HTTP_HDR_MAX_BYTES) {
+        acl_msg_error("%s(%d): header bytes(%lld) > max(%d)", myname, __LINE__,
+                      static_cast<long long>(hdr->bytes), HTTP_HDR_MAX_BYTES);
+        return HTTP_CHAT_ERR_TOO_MANY_LINES;
+    }
     if (len == 0) return hdr->valid_lines > 0 ? HTTP_CHAT_OK : HTTP_HDR_FEED_MORE;
 
+    if (hdr->line_fault == HTTP_HDR_LINE_OK)
+        hdr->line_fault = line_fault(line, len, hdr->valid_lines == 0);
     hdr->valid_lines++;
     HTTP_HDR_ENTRY* entry = http_hdr_entry_new2(line, len);
     if (entry != nullptr) http_hdr_append_entry(hdr, entry);
@@ -134,6 +163,23 @@ int http_hdr_feed_line(HTTP_HDR* hdr, const char* line, size_t len) {
 }
 
 // Parsing ------------------------------------------------------------------
+
+namespace {
+
+// Splits a list field value at commas into its trimmed, non-empty members.
+void list_members(const std::string& value, std::vector<std::string>& out) {
+    size_t begin = 0;
+    for (;;) {
+        size_t comma = value.find(',', begin);
+        std::string member = http_text::trim(
+            value.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin));
+        if (!member.empty()) out.push_back(std::move(member));
+        if (comma == std::string::npos) break;
+        begin = comma + 1;
+    }
+}
+
+}  // namespace
 
 int http_hdr_parse(HTTP_HDR* hdr) {
     static const char myname[] = "http_hdr_parse";
@@ -144,27 +190,47 @@ int http_hdr_parse(HTTP_HDR* hdr) {
     hdr->keep_alive = 0;
     hdr->content_length = -1;
     hdr->chunked = 0;
+    hdr->transfer_encoding = 0;
+    hdr->framing_conflict = HTTP_HDR_FRAMING_OK;
+    if (hdr->line_fault != HTTP_HDR_LINE_OK) {
+        acl_msg_error("%s: invalid header line, fault(%d)", myname, hdr->line_fault);
+        return -1;
+    }
 
-    int recognised = 0;
-    for (const auto& entry : hdr->entries) {
-        const std::string& name = entry->name;
-        if (is_counted_field(name)) {
-            // counted only
-        } else if (iequals(name, "Connection") || iequals(name, "Proxy-Connection")) {
-            if (iequals(entry->value, "keep-alive")) hdr->keep_alive = 1;
+    std::vector<std::string> codings;
+    bool have_length = false;
+    for (size_t i = 1; i < hdr->entries.size(); i++) {
+        const HTTP_HDR_ENTRY& entry = *hdr->entries[i];
+        const std::string& name = entry.name;
+        if (iequals(name, "Connection") || iequals(name, "Proxy-Connection")) {
+            if (iequals(entry.value, "keep-alive")) hdr->keep_alive = 1;
         } else if (iequals(name, "Content-Length")) {
-            int64_t length = 0;
-            if (!http_text::parse_int64(entry->value, &length) || length < 0) {
-                acl_msg_error("%s: content_length(%s) invalid", myname, entry->value.c_str());
-                return -1;
+            // "5, 5" and repeated fields are one length when all agree.
+            std::vector<std::string> values;
+            list_members(entry.value, values);
+            if (values.empty()) values.push_back(entry.value);
+            for (const std::string& v : values) {
+                int64_t length = 0;
+                if (!http_text::parse_length(v, &length)) {
+                    acl_msg_error("%s: content_length(%s) invalid", myname, entry.value.c_str());
+                    return -1;
+                }
+                if (have_length && length != hdr->content_length)
+                    hdr->framing_conflict = HTTP_HDR_FRAMING_LENGTHS;
+                hdr->content_length = length;
+                have_length = true;
             }
-            hdr->content_length = length;
         } else if (iequals(name, "Transfer-Encoding")) {
-            if (iequals(entry->value, "chunked")) hdr->chunked = 1;
-        } else {
-            continue;
+            hdr->transfer_encoding = 1;
+            list_members(entry.value, codings);
         }
-        if (++recognised >= HTTP_HDR_PARSE_FIELDS) break;
+    }
+    hdr->chunked = !codings.empty() && iequals(codings.back(), "chunked");
+    if (hdr->transfer_encoding && have_length) hdr->framing_conflict = HTTP_HDR_FRAMING_TE_CL;
+    if (hdr->framing_conflict != HTTP_HDR_FRAMING_OK) {
+        // No length both sides would read alike: only the close ends the body.
+        hdr->content_length = -1;
+        hdr->chunked = 0;
     }
     return 0;
 }
@@ -260,6 +326,10 @@ void http_hdr_clone(const HTTP_HDR* src, HTTP_HDR* dst) {
     dst->keep_alive = src->keep_alive;
     dst->content_length = src->content_length;
     dst->chunked = src->chunked;
+    dst->transfer_encoding = src->transfer_encoding;
+    dst->framing_conflict = src->framing_conflict;
+    dst->line_fault = src->line_fault;
+    dst->bytes = src->bytes;
     dst->max_lines = src->max_lines;
     dst->cur_lines = src->cur_lines;
     dst->valid_lines = src->valid_lines;
@@ -277,6 +347,10 @@ void http_hdr_reset(HTTP_HDR* hdr) {
     hdr->keep_alive = 0;
     hdr->content_length = -1;
     hdr->chunked = 0;
+    hdr->transfer_encoding = 0;
+    hdr->framing_conflict = HTTP_HDR_FRAMING_OK;
+    hdr->line_fault = HTTP_HDR_LINE_OK;
+    hdr->bytes = 0;
     hdr->cur_lines = 0;
     hdr->valid_lines = 0;
     hdr->entries.clear();

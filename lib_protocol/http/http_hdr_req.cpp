@@ -161,8 +161,8 @@ int http_hdr_req_line_parse(HTTP_HDR_REQ* req) {
         return -1;
     }
     const bool is_connect = iequals(line.name, "CONNECT");
-    if (!is_connect && !iequals(line.name, "GET") && !iequals(line.name, "POST") &&
-        !iequals(line.name, "HEAD")) {
+    // Every token is a method: the proxy forwards what it does not know.
+    if (!http_text::is_token(line.name)) {
         acl_msg_error("%s, %s(%d): invalid http method=%s", __FILE_NAME__, myname, __LINE__,
                       line.name.c_str());
         return -1;
@@ -179,15 +179,20 @@ int http_hdr_req_line_parse(HTTP_HDR_REQ* req) {
     const std::string& version = argv[1];
     const size_t scheme = scheme_length(url);
 
-    // Host: the Host entry wins; else an absolute URL's authority. A CONNECT
-    // target is an authority by itself, so it names the host as well.
+    // Host: an absolute URL's authority wins over the Host entry (RFC 9112
+    // section 3.2.2), so the server connected to is the one the URL names;
+    // else the Host entry. A CONNECT target is an authority by itself.
     const char* host_value = http_hdr_entry_value(&req->hdr, "Host");
-    if (host_value != nullptr)
+    if (scheme > 0) {
+        std::string authority = url.substr(scheme, url.find_first_of("/?#", scheme) - scheme);
+        size_t at = authority.rfind('@');  // user information names no host
+        if (at != std::string::npos) authority.erase(0, at + 1);
+        http_text::copy_cut(req->host, authority);
+    } else if (host_value != nullptr) {
         http_text::copy_cut(req->host, host_value);
-    else if (scheme > 0)
-        http_text::copy_cut(req->host, url.substr(scheme, url.find('/', scheme) - scheme));
-    else if (is_connect)
+    } else if (is_connect) {
         http_text::copy_cut(req->host, url.substr(0, url.find('/')));
+    }
 
     req->port = 80;
     if (const char* colon = std::strchr(req->host, ':'))
@@ -237,9 +242,24 @@ int http_hdr_req_cookies_parse(HTTP_HDR_REQ* req) {
 }
 
 int http_hdr_req_parse_all(HTTP_HDR_REQ* req) {
+    static const char myname[] = "http_hdr_req_parse_all";
+
     if (http_hdr_req_line_parse(req) < 0) return -1;
     if (http_hdr_req_cookies_parse(req) < 0) return -1;
-    return http_hdr_parse(&req->hdr);
+    if (http_hdr_parse(&req->hdr) < 0) return -1;
+    // A request body whose end two readers could see apart is refused
+    // (RFC 9112 section 6.3): whoever reads it after us might find a second
+    // request in it.
+    const HTTP_HDR& hdr = req->hdr;
+    if (hdr.framing_conflict != HTTP_HDR_FRAMING_OK) {
+        acl_msg_error("%s: framing conflict(%d)", myname, hdr.framing_conflict);
+        return -1;
+    }
+    if (hdr.transfer_encoding && !hdr.chunked) {
+        acl_msg_error("%s: transfer-encoding not ending in chunked", myname);
+        return -1;
+    }
+    return 0;
 }
 
 const char* http_hdr_req_param(const HTTP_HDR_REQ* req, const char* name) {

@@ -28,6 +28,30 @@ bool parse_int64(const std::string& s, int64_t* out) {
     return true;
 }
 
+bool is_token(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s) {
+        if (!is_tchar(c)) return false;
+    }
+    return true;
+}
+
+std::string trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && is_blank(s[b])) b++;
+    while (e > b && is_blank(s[e - 1])) e--;
+    return s.substr(b, e - b);
+}
+
+bool parse_length(const std::string& s, int64_t* out) {
+    std::string t = trim(s);
+    if (t.empty()) return false;
+    for (char c : t) {
+        if (c < '0' || c > '9') return false;
+    }
+    return parse_int64(t, out);
+}
+
 int parse_int_prefix(const char* s) {
     while (is_blank(*s)) s++;
     int64_t value = 0;

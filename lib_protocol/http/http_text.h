@@ -44,6 +44,27 @@ void copy_cut(char (&dst)[N], const std::string& src) {
 // digit, optional blanks, nothing else. False on any other text or overflow.
 bool parse_int64(const std::string& s, int64_t* out);
 
+// A token character of RFC 9110 section 5.6.2 (method and field names).
+inline bool is_tchar(char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+    switch (c) {
+        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
+        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether `s` is a non-empty token.
+bool is_token(const std::string& s);
+
+// `s` without leading and trailing blanks.
+std::string trim(const std::string& s);
+
+// Content-Length value: digits only between optional blanks, fitting 63 bits.
+bool parse_length(const std::string& s, int64_t* out);
+
 // Leading decimal digits after optional blanks, saturated at INT32_MAX; 0
 // when there are none. For fields whose range is checked afterwards.
 int parse_int_prefix(const char* s);

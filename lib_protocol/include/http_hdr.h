@@ -25,7 +25,22 @@
 #define HTTP_HDR_PROTO_MAX 32     // bytes of the protocol text, NUL included
 #define HTTP_HDR_MAX_LINES 1024   // lines read for one header before status 105
 #define HTTP_HDR_ENTRIES_INIT 50  // initial room of the entry array
-#define HTTP_HDR_PARSE_FIELDS 12  // recognised fields after which the common walk stops
+// Bytes of one header, line ends included, before status 105: whatever the
+// number of lines, one peer can make a connection hold no more than this.
+#define HTTP_HDR_MAX_BYTES (64 * 1024)
+
+// Faults of a header line, found as the line is read (RFC 9112 section 5).
+// A header with one of them does not parse: a request with it is refused,
+// a response closes the connection.
+#define HTTP_HDR_LINE_OK 0
+#define HTTP_HDR_LINE_CTL 1        // a bare CR or a NUL inside the line
+#define HTTP_HDR_LINE_FOLD 2       // obs-fold: the line begins with a blank
+#define HTTP_HDR_LINE_FIELD 3      // no colon, or a field name that is not a token
+
+// Framing conflicts of a header (RFC 9112 section 6), found by http_hdr_parse.
+#define HTTP_HDR_FRAMING_OK 0
+#define HTTP_HDR_FRAMING_TE_CL 1    // Transfer-Encoding and Content-Length together
+#define HTTP_HDR_FRAMING_LENGTHS 2  // Content-Length values that differ
 
 // One header line split into name and value; both are owned copies.
 struct HTTP_HDR_ENTRY {
@@ -41,7 +56,11 @@ struct HTTP_HDR {
     unsigned version_minor = 0;
     int keep_alive = 0;                  // Connection/Proxy-Connection is "keep-alive"
     int64_t content_length = -1;         // -1: no Content-Length
-    int chunked = 0;                     // Transfer-Encoding is "chunked"
+    int chunked = 0;                     // the last coding of Transfer-Encoding is "chunked"
+    int transfer_encoding = 0;           // a Transfer-Encoding field is present
+    int framing_conflict = 0;            // HTTP_HDR_FRAMING_*
+    int line_fault = 0;                  // HTTP_HDR_LINE_* of the first faulty line
+    int64_t bytes = 0;                   // bytes read for this header, line ends included
     int max_lines = HTTP_HDR_MAX_LINES;  // 0 or less: no limit
     int cur_lines = 0;                   // lines read so far, empty ones included
     int valid_lines = 0;                 // non-empty lines read so far
@@ -89,23 +108,34 @@ int http_hdr_entry_off(HTTP_HDR* hdr, const char* name);
 // Appends a new entry without looking for an existing one.
 void http_hdr_put_str(HTTP_HDR* hdr, const char* name, const char* value);
 
+// Removes every entry named `name` (case-insensitive) but the start line.
+// Returns how many went.
+int http_hdr_entry_delete(HTTP_HDR* hdr, const char* name);
+
 // Reading (shared by the blocking and the asynchronous readers) --------------
 
 // Line results of http_hdr_feed_line besides the status codes of http_status.h.
 #define HTTP_HDR_FEED_MORE (-1)  // the header goes on
 
 // Takes one line read from the peer, without its end-of-line: counts it,
-// enforces the line limit and stores non-empty lines as entries. Returns
-// HTTP_HDR_FEED_MORE, HTTP_CHAT_OK when an empty line ends a header that had a
-// valid line, or HTTP_CHAT_ERR_TOO_MANY_LINES.
+// enforces the line limit and the byte bound (HTTP_HDR_MAX_BYTES), records
+// the first line fault (HTTP_HDR_LINE_*) and stores non-empty lines as
+// entries. Returns HTTP_HDR_FEED_MORE, HTTP_CHAT_OK when an empty line ends a
+// header that had a valid line, or HTTP_CHAT_ERR_TOO_MANY_LINES.
 int http_hdr_feed_line(HTTP_HDR* hdr, const char* line, size_t len);
 
 // Parsing ------------------------------------------------------------------
 
-// Walks the entries for Connection, Proxy-Connection, Content-Length and
-// Transfer-Encoding, stopping after HTTP_HDR_PARSE_FIELDS recognised fields.
-// A Content-Length that is negative, not a number or too large fails
-// ("%s: content_length(%s) invalid"). Returns 0 or -1.
+// Walks every entry for Connection, Proxy-Connection, Content-Length and
+// Transfer-Encoding: the framing fields count wherever they stand, or two
+// readers of one message could see different framings. Fails (-1) for a
+// header with a line fault ("%s: invalid header line, fault(%d)") and for a
+// Content-Length that is not a decimal number or too large
+// ("%s: content_length(%s) invalid"). A framing conflict
+// (HTTP_HDR_FRAMING_*) does not fail here: it is recorded, and the header is
+// left with no length and no chunking, so that a body is read until the
+// peer closes; a request with one is refused by http_hdr_req_parse_all.
+// Returns 0 or -1.
 int http_hdr_parse(HTTP_HDR* hdr);
 
 // `text` must begin with "HTTP/" (any case) and go on with "major.minor".

@@ -45,11 +45,14 @@ void http_hdr_req_free(HTTP_HDR_REQ* req);
 // Drops all entries and parsed fields so the record can read the next request.
 void http_hdr_req_reset(HTTP_HDR_REQ* req);
 
-// Request line, then cookies, then the common fields. Returns 0 or -1.
+// Request line, then cookies, then the common fields. A request whose
+// framing is in conflict, or whose Transfer-Encoding does not end in
+// chunked, fails. Returns 0 or -1.
 int http_hdr_req_parse_all(HTTP_HDR_REQ* req);
 
-// Method (GET, POST, CONNECT, HEAD), URL and version from entry 0; host, port,
-// URL part, path and parameters. Returns 0 or -1.
+// Method (any token), URL and version from entry 0; host (an absolute URL's
+// authority, else the Host entry), port, URL part, path and parameters.
+// Returns 0 or -1.
 int http_hdr_req_line_parse(HTTP_HDR_REQ* req);
 
 // Fills the cookie table from the Cookie entry. Returns 0.

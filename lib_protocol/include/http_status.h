@@ -13,6 +13,6 @@
     101  // closed while a body of known length (or a header with one) was incomplete
 #define HTTP_CHAT_ERR_TIMEOUT 102         // no data within the timeout
 #define HTTP_CHAT_ERR_PROTO 103           // chunk-size line (or chunk end) not valid
-#define HTTP_CHAT_ERR_TOO_MANY_LINES 105  // header longer than its line limit
+#define HTTP_CHAT_ERR_TOO_MANY_LINES 105  // header longer than its line limit or byte bound
 #define HTTP_CHAT_ERR_LENGTH 106          // body length not valid
 #define HTTP_CHAT_ERR_CLOSED 109          // closed while reading a header

@@ -58,6 +58,8 @@ TEST(HttpBody, MalformedChunkFramingFails) {
         {"negative size", "-5\r\n"},
         {"not hexadecimal", "zz\r\n"},
         {"digits then junk", "5x\r\n"},
+        {"blank before the size", " 5\r\nhello\r\n0\r\n\r\n"},
+        {"hex prefix", "0x5\r\nhello\r\n0\r\n\r\n"},
         {"empty size line", "\r\n"},
         {"chunk longer than its size", "3\r\nabcdef\r\n0\r\n\r\n"},
     };

@@ -116,10 +116,10 @@ TEST(HttpHdrReq, RequestLines) {
          {},
          1,
          1},
-        {"Host entry wins over the URL",
+        {"the URL's authority wins over the Host entry",
          "GET http://url.com/ HTTP/1.1\r\nHost: hdr.com\r\n\r\n",
          0,
-         "hdr.com",
+         "url.com",
          80,
          "/",
          "/",
@@ -166,7 +166,20 @@ TEST(HttpHdrReq, RequestLines) {
          {},
          1,
          1},
-        {"unknown method", "PUT /a HTTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
+        {"any token method", "PATCH /a HTTP/1.1\r\nHost: x\r\n\r\n", 0, "x", 80, "/a", "a", {}, 1,
+         1},
+        {"method not a token", "GE(T /a HTTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0,
+         0},
+        {"user information is no host",
+         "GET http://user:pw@u.com:81/p HTTP/1.1\r\n\r\n",
+         0,
+         "u.com:81",
+         81,
+         "/p",
+         "p",
+         {},
+         1,
+         1},
         {"three parts", "GET /a b HTTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"no version", "GET /a\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
         {"not HTTP", "GET /a FTP/1.1\r\nHost: x\r\n\r\n", -1, "", 80, "", "", {}, 0, 0},
@@ -365,16 +378,27 @@ TEST(HttpHdr, CommonFields) {
         {"other coding", "Transfer-Encoding: gzip\r\n", 0, -1, 0, 0},
         {"keep-alive", "Proxy-Connection: Keep-Alive\r\n", 0, -1, 0, 1},
         {"close", "Connection: close\r\n", 0, -1, 0, 0},
-        {"walk stops after twelve recognised fields",
+        {"framing fields after twelve recognised ones are interpreted",
          "Date: d\r\nServer: s\r\nAge: 1\r\nETag: e\r\nCache-Control: c\r\nContent-Type: t\r\n"
          "Accept-Ranges: bytes\r\nLast-Modified: l\r\nContent-Encoding: x\r\nX-Other: o\r\n"
-         "Date: d\r\nServer: s\r\nAge: 2\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n",
-         0, -1, 0, 0},
+         "Date: d\r\nServer: s\r\nAge: 2\r\nTransfer-Encoding: chunked\r\n",
+         0, -1, 1, 0},
+        {"equal lengths are one length", "Content-Length: 7\r\nContent-Length: 7, 7\r\n", 0, 7, 0,
+         0},
+        {"differing lengths: read until close", "Content-Length: 7\r\nContent-Length: 8\r\n", 0,
+         -1, 0, 0},
+        {"length and chunked: read until close",
+         "Content-Length: 7\r\nTransfer-Encoding: chunked\r\n", 0, -1, 0, 0},
+        {"chunked not last: read until close", "Transfer-Encoding: chunked, gzip\r\n", 0, -1, 0,
+         0},
+        {"chunked last of two fields", "Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
+         0, -1, 1, 0},
+        {"signed length", "Content-Length: +5\r\n", -1, -1, 0, 0},
         {"eleventh and twelfth are interpreted",
          "Date: d\r\nServer: s\r\nAge: 1\r\nETag: e\r\nCache-Control: c\r\nContent-Type: t\r\n"
          "Accept-Ranges: bytes\r\nLast-Modified: l\r\nContent-Encoding: x\r\nX-Other: o\r\n"
-         "Date: d\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n",
-         0, 5, 1, 0},
+         "Date: d\r\nContent-Length: 5\r\n",
+         0, 5, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -408,6 +432,77 @@ TEST(HttpHdr, LineLimit) {
     HTTP_HDR unlimited;
     unlimited.max_lines = 0;
     EXPECT_EQ(feed_header(&unlimited, lines(2000) + "\r\n"), HTTP_CHAT_OK);
+}
+
+TEST(HttpHdr, HeaderPastSixtyFourKibibytesEndsTheRead) {
+    // Few lines, each long: the line limit alone would let them through.
+    std::string big(40 * 1024, 'v');
+    HTTP_HDR two;
+    EXPECT_EQ(feed_header(&two, "GET / HTTP/1.1\r\nA: " + big + "\r\nB: " + big + "\r\n\r\n"),
+              HTTP_CHAT_ERR_TOO_MANY_LINES);
+    HTTP_HDR one;
+    EXPECT_EQ(feed_header(&one, "GET / HTTP/1.1\r\nA: " + big + "\r\n\r\n"), HTTP_CHAT_OK);
+}
+
+TEST(HttpHdr, FaultyLinesFailTheParseOfRequestsAndResponses) {
+    const struct {
+        const char* name;
+        std::string line;
+        int fault;
+    } cases[] = {
+        {"bare CR in a value", "X-A: a\rTransfer-Encoding: chunked", HTTP_HDR_LINE_CTL},
+        {"NUL in a value", std::string("X-A: a\0b", 8), HTTP_HDR_LINE_CTL},
+        {"obs-fold", " folded", HTTP_HDR_LINE_FOLD},
+        {"tab fold", "\tfolded", HTTP_HDR_LINE_FOLD},
+        {"blank before the colon", "Transfer-Encoding : chunked", HTTP_HDR_LINE_FIELD},
+        {"no colon", "Content-Length 5", HTTP_HDR_LINE_FIELD},
+        {"name not a token", "X(A): v", HTTP_HDR_LINE_FIELD},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReqPtr req = read_request("POST / HTTP/1.1\r\nHost: a\r\n" + c.line + "\r\n\r\n");
+        EXPECT_EQ(req->hdr.line_fault, c.fault);
+        EXPECT_EQ(http_hdr_req_parse_all(req.get()), -1);
+        ResPtr res = read_response("HTTP/1.1 200 OK\r\n" + c.line + "\r\n\r\n");
+        EXPECT_EQ(http_hdr_res_parse(res.get()), -1);
+    }
+    ReqPtr fine = read_request("GET / HTTP/1.1\r\nHost: a\r\nX-Tab:\tv\r\n\r\n");
+    EXPECT_EQ(http_hdr_req_parse_all(fine.get()), 0);
+}
+
+TEST(HttpHdrReq, RequestsWhoseBodyEndCouldBeReadTwoWaysAreRefused) {
+    const struct {
+        const char* name;
+        std::string fields;
+        int result;
+    } cases[] = {
+        {"length and chunked", "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n", -1},
+        {"chunked and length", "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", -1},
+        {"lengths that differ", "Content-Length: 5\r\nContent-Length: 6\r\n", -1},
+        {"length list that differs", "Content-Length: 5, 6\r\n", -1},
+        {"last coding not chunked", "Transfer-Encoding: chunked, gzip\r\n", -1},
+        {"no chunked at all", "Transfer-Encoding: gzip\r\n", -1},
+        {"chunked spelt otherwise", "Transfer-Encoding: xchunked\r\n", -1},
+        {"equal lengths", "Content-Length: 5\r\nContent-Length: 5\r\n", 0},
+        {"gzip then chunked", "Transfer-Encoding: gzip, chunked\r\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReqPtr req = read_request("POST / HTTP/1.1\r\nHost: a\r\n" + c.fields + "\r\n");
+        EXPECT_EQ(http_hdr_req_parse_all(req.get()), c.result);
+    }
+}
+
+TEST(HttpHdr, EntryDeleteRemovesEveryFieldOfTheNameButTheStartLine) {
+    HTTP_HDR hdr;
+    http_hdr_put_str(&hdr, "Host", "start line named like a field");
+    http_hdr_put_str(&hdr, "host", "a");
+    http_hdr_put_str(&hdr, "X", "1");
+    http_hdr_put_str(&hdr, "HOST", "b");
+    EXPECT_EQ(http_hdr_entry_delete(&hdr, "Host"), 2);
+    std::string out;
+    http_hdr_build(&hdr, out);
+    EXPECT_EQ(out, "Host start line named like a field\r\nX: 1\r\n\r\n");
 }
 
 TEST(HttpHdr, LeadingEmptyLinesAreSkipped) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/fd_file.h"
 #include "platform/socket.h"
 
 namespace {
@@ -54,6 +55,15 @@ int dispatch(ACL_MSGIO* mio, const ACL_MSGIO_MSG* msg) {
 
 // ---- reception on the loop ----------------------------------------------------
 
+// Largest body accepted for `type`; -1 refuses the type.
+int body_bound(const ACL_MSGIO* mio, unsigned int type) {
+    if (mio->limits.empty()) return ACL_MSGIO_BODY_MAX;
+    for (const auto& l : mio->limits) {
+        if (l.first == type) return l.second;
+    }
+    return -1;
+}
+
 int read_header(ACL_ASTREAM* a, void* ctx, char* data, int dlen);
 
 int next_header(ACL_ASTREAM* a, ACL_MSGIO* mio) {
@@ -80,8 +90,10 @@ int read_header(ACL_ASTREAM* a, void* ctx, char* data, int dlen) {
     }
     mio->hdr_type = get_le32(data);
     mio->hdr_dlen = static_cast<int>(get_le32(data + 4));
-    if (mio->hdr_dlen < 0 || mio->hdr_dlen > ACL_MSGIO_BODY_MAX) {
-        acl_msg_error("%s: dlen=%d invalid", __func__, mio->hdr_dlen);
+    int max = body_bound(mio, mio->hdr_type);
+    if (mio->hdr_dlen < 0 || mio->hdr_dlen > max) {
+        acl_msg_error("%s: dlen=%d invalid, type=%u, max=%d", __func__, mio->hdr_dlen,
+                      mio->hdr_type, max);
         return -1;
     }
     if (mio->hdr_dlen == 0) {
@@ -119,6 +131,7 @@ int wait_accept_msg(ACL_ASTREAM* client, void* ctx) {
     mio->fd = acl_aio_vstream(client)->fd;
     mio->timeout = listener->timeout;
     mio->regs = listener->regs;
+    mio->limits = listener->limits;
     copy_text(mio->addr, sizeof(mio->addr), acl_aio_vstream(client)->addr_peer);
     start_reading(mio);
     return 0;
@@ -220,6 +233,44 @@ ACL_MSGIO* acl_msgio_connect(ACL_AIO* aio, const char* addr, int timeout) {
     return mio;
 }
 
+int acl_msgio_pair(ACL_AIO* aio, ACL_MSGIO** end0, ACL_MSGIO** end1) {
+    if (aio == nullptr || end0 == nullptr || end1 == nullptr)
+        acl_msg_fatal("%s: input invalid", __func__);
+    int fds[2];
+    if (platform::sock_pair(fds) < 0) {
+        acl_msg_error("%s: socket pair error(%s)", __func__, std::strerror(errno));
+        return -1;
+    }
+    ACL_MSGIO* ends[2];
+    for (int i = 0; i < 2; i++) {
+        ACL_VSTREAM* s = acl_vstream_fdopen(fds[i], platform::FD_READ | platform::FD_WRITE, 0, 0,
+                                            ACL_VSTREAM_TYPE_SOCK);
+        auto* mio = new ACL_MSGIO;
+        mio->type = ACL_MSGIO_TYPE_CLIENT;
+        mio->aio = aio;
+        mio->fd = fds[i];
+        copy_text(mio->addr, sizeof(mio->addr), "pair");
+        mio->astream = acl_aio_open(aio, s);
+        ends[i] = mio;
+    }
+    for (ACL_MSGIO* mio : ends) start_reading(mio);
+    *end0 = ends[0];
+    *end1 = ends[1];
+    return 0;
+}
+
+void acl_msgio_limit(ACL_MSGIO* mio, int type, int max_dlen) {
+    if (mio == nullptr || max_dlen < 0) acl_msg_fatal("%s: input invalid", __func__);
+    auto utype = static_cast<unsigned int>(type);
+    for (auto& l : mio->limits) {
+        if (l.first == utype) {
+            l.second = max_dlen;
+            return;
+        }
+    }
+    mio->limits.emplace_back(utype, max_dlen);
+}
+
 int acl_msgio_addr(const ACL_MSGIO* mio, char* buf, std::size_t size) {
     if (mio == nullptr || buf == nullptr || size == 0) return -1;
     copy_text(buf, size, mio->addr);
@@ -295,7 +346,7 @@ int acl_msgio_wait(ACL_MSGIO* mio) {
         return -1;
     }
     ACL_MSGIO_MSG msg{get_le32(hdr), static_cast<int>(get_le32(hdr + 4)), ""};
-    if (msg.dlen < 0 || msg.dlen > ACL_MSGIO_BODY_MAX) {
+    if (msg.dlen < 0 || msg.dlen > body_bound(mio, msg.type)) {
         acl_msg_error("%s: dlen=%d < 0", __func__, msg.dlen);
         return -1;
     }

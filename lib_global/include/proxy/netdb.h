@@ -49,3 +49,6 @@ void acl_netdb_set_resolver(ACL_RESOLVE_FN fn);
 // Returns a new entry, or null with a log line and `*h_error` set (when given)
 // to a non-zero code.
 ACL_NETDB* acl_gethostbyname(const char* name, int* h_error);
+
+// The same, with the resolver's error text in `*error` (when given) on failure.
+ACL_NETDB* acl_gethostbyname2(const char* name, int* h_error, std::string* error);

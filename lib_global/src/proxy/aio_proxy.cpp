@@ -3,6 +3,7 @@
 
 #include <strings.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -24,29 +25,54 @@ namespace {
 char g_via[256];
 std::once_flag g_via_once;
 
+// Ends the exchange with the bad-request reply: nothing of the request
+// leaves the proxy.
+int refuse_request(APROXY_ENTRY* entry) {
+    entry->error_sent = 1;
+    aproxy_reply(entry, PROXY_REPLY_BAD_REQUEST);
+    aproxy_entry_close(entry);
+    return 0;
+}
+
+bool absolute_target(const HTTP_HDR_REQ* req) {
+    const std::string& target = req->hdr.entries[0]->value;
+    return strncasecmp(target.c_str(), "http://", 7) == 0 ||
+           strncasecmp(target.c_str(), "https://", 8) == 0;
+}
+
 int request_header_ready(int status, void* ctx) {
     const char* myname = "request_header_ready";
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
     entry->tm_hdr_req = aproxy_entry_stamp(entry);
+    aproxy_reading_done(entry);
 
     if (status != 0) {
         acl_debug(20, 2)("%s: status(%d) error(%s)", myname, status,
                          acl_vstream_strerror(acl_aio_vstream(entry->client)));
+        // A header past its bound is told so; a broken connection is not.
+        if (status == HTTP_CHAT_ERR_TOO_MANY_LINES) return refuse_request(entry);
         return -1;
     }
     if (http_hdr_req_parse_all(entry->hdr_req) < 0) {
         acl_msg_error("%s: parse hdr_req error", myname);
-        return -1;
+        return refuse_request(entry);
     }
 
+    HTTP_HDR* hdr = &entry->hdr_req->hdr;
     if (entry->hdr_req->host[0] == 0) {
         // A relative URL without a Host entry names no server.
         acl_msg_error("%s: no host, url(%s)", myname, entry->hdr_req->url_part.c_str());
-        return -1;
+        return refuse_request(entry);
+    }
+    if (absolute_target(entry->hdr_req)) {
+        // The server is the one the URL names; its Host field says the same,
+        // and an HTTP/1.0 request that had none gets one before it leaves as
+        // 1.1.
+        http_hdr_entry_delete(hdr, "Host");
+        http_hdr_put_str(hdr, "Host", entry->hdr_req->host);
     }
 
     const char* via = aio_proxy_via();
-    HTTP_HDR* hdr = &entry->hdr_req->hdr;
     const char* value = http_hdr_entry_value(hdr, VIA_NAME);
     if (value != nullptr) {
         if (strcasecmp(value, via) == 0) {
@@ -83,6 +109,7 @@ void proxy_thread(AIO_PROXY* proxy) {
                 ACL_AIO_CTL_TIMEOUT, proxy->listen_timeout, ACL_AIO_CTL_CTX,
                 static_cast<void*>(proxy), ACL_AIO_CTL_END);
     acl_aio_accept(proxy->listener);
+    aproxy_sweep_start(proxy);
     while (!proxy->impl->quit) acl_aio_loop(proxy->aio);
 }
 
@@ -110,6 +137,8 @@ void begin_http_proxy(APROXY_ENTRY* entry) {
     }
     entry->obuf.clear();
     aproxy_entry_stamp(entry);
+    entry->hdr_first_byte = 0;
+    entry->proxy->impl->reading.insert(entry);
     http_hdr_req_get_async(entry->hdr_req, entry->client, request_header_ready, entry,
                            entry->proxy->rw_timeout);
 }
@@ -132,6 +161,11 @@ AIO_PROXY* aio_proxy_create(const char* addr, int cap_title) {
     proxy->conn_timeout = AIO_PROXY_CONN_TIMEOUT;
     proxy->rw_timeout = AIO_PROXY_RW_TIMEOUT;
     proxy->listen_timeout = AIO_PROXY_LISTEN_TIMEOUT;
+    proxy->hdr_timeout = AIO_PROXY_HDR_TIMEOUT;
+    const std::string& local = sstream->addr_local;
+    size_t colon = local.rfind(':');
+    proxy->impl->listen_ip = local.substr(0, colon);
+    proxy->impl->listen_port = colon == std::string::npos ? 0 : atoi(local.c_str() + colon + 1);
     proxy->flags = AIO_PROXY_FLAGS_DEFAULT;
     proxy->cap_title = cap_title;
     return proxy;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "acl_aio.h"
 #include "acl_msg.h"
@@ -10,18 +11,19 @@
 #include "acl_workq.h"
 #include "proxy/dns_cache.h"
 
+// The channel is a private socket pair: a TCP listener, even on loopback,
+// would let any local user send lookups and read replies that carry this
+// process's heap pointers. Each service owns its pair, so two proxies in one
+// process never share a channel.
 struct DNS_SERVER {
     ACL_AIO* aio;
     ACL_WORKQ* wq;          // resolver threads
-    ACL_MSGIO* listener;    // channel listener, requests arrive here
-    ACL_MSGIO* client;      // connected to the listener, replies arrive here
-    char addr[256];         // the listener's address
+    ACL_MSGIO* listener;    // requests arrive here; written by resolver threads only
+    ACL_MSGIO* client;      // sends requests, replies arrive here; loop thread only
     std::mutex reply_lock;  // one whole reply at a time on a connection
 };
 
 namespace {
-
-ACL_MSGIO* g_lookup_channel = nullptr;  // process-wide channel for lookup requests
 
 void fill_addrs(DNS_LOOKUP_MSG* msg, const ACL_NETDB* db) {
     int n = acl_netdb_size(db);
@@ -51,9 +53,11 @@ void lookup_thread(int, ACL_WORKER_ATTR* worker) {
     const char* myname = "lookup_thread";
     auto* msg = static_cast<DNS_LOOKUP_MSG*>(worker->job_arg);
     int h_error = 0;
-    ACL_NETDB* db = acl_gethostbyname(msg->domain, &h_error);
+    std::string error;
+    ACL_NETDB* db = acl_gethostbyname2(msg->domain, &h_error, &error);
     if (db == nullptr) {
-        acl_msg_error("%s: gethostbyname error(%d), domain(%s)", myname, h_error, msg->domain);
+        acl_msg_error("%s: gethostbyname error(%s), domain(%s)", myname, error.c_str(),
+                      msg->domain);
         msg->ip_cnt = 0;
         msg->h_dns_db = nullptr;
     } else {
@@ -104,14 +108,12 @@ DNS_SERVER* dns_server_create(ACL_AIO* aio, int timeout) {
 
     auto* server = new DNS_SERVER;
     server->aio = aio;
-    server->listener = acl_msgio_listen(aio);
-    if (server->listener == nullptr) acl_msg_fatal("%s: listen error", myname);
-    acl_msgio_addr(server->listener, server->addr, sizeof(server->addr));
+    if (acl_msgio_pair(aio, &server->listener, &server->client) < 0)
+        acl_msg_fatal("%s: listen error", myname);
+    // Each end takes only its own message type, of the one size it has.
+    acl_msgio_limit(server->listener, DNS_MSG_LOOKUP_REQ, sizeof(DNS_LOOKUP_MSG));
+    acl_msgio_limit(server->client, DNS_MSG_LOOKUP_REP, sizeof(DNS_LOOKUP_MSG));
     acl_msgio_reg(server->listener, DNS_MSG_LOOKUP_REQ, on_lookup_request, server);
-
-    server->client = acl_msgio_connect(aio, server->addr, 0);
-    if (server->client == nullptr)
-        acl_msg_fatal("%s: connect server(%s) error", myname, server->addr);
     acl_msgio_reg(server->client, DNS_MSG_LOOKUP_REP, on_lookup_reply, server);
 
     server->wq = acl_workq_create(DNS_WORKERS_MAX, DNS_WORKERS_IDLE, 0, 0);
@@ -121,7 +123,6 @@ DNS_SERVER* dns_server_create(ACL_AIO* aio, int timeout) {
 
 int dns_server_lookup(DNS_SERVER* server, const DNS_LOOKUP_MSG* msg) {
     const char* myname = "dns_server_lookup";
-    if (g_lookup_channel == nullptr) g_lookup_channel = server->client;
 
     DNS_LOOKUP_MSG copy = *msg;
     copy.dns_server = server;
@@ -133,7 +134,7 @@ int dns_server_lookup(DNS_SERVER* server, const DNS_LOOKUP_MSG* msg) {
         copy.callback(&copy);
         return 0;
     }
-    if (acl_msgio_send(g_lookup_channel, DNS_MSG_LOOKUP_REQ, &copy, sizeof(copy)) < 0) {
+    if (acl_msgio_send(server->client, DNS_MSG_LOOKUP_REQ, &copy, sizeof(copy)) < 0) {
         acl_msg_error("%s: send msg error, domain(%s)", myname, copy.domain);
         // Connections wait for this answer; a not-found answer lets them end
         // with the DNS-failure reply instead of hanging.

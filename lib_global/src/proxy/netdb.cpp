@@ -63,11 +63,17 @@ const char* acl_netdb_index_ip(const ACL_NETDB* db, int i) {
 void acl_netdb_set_resolver(ACL_RESOLVE_FN fn) { g_resolver.store(fn); }
 
 ACL_NETDB* acl_gethostbyname(const char* name, int* h_error) {
+    return acl_gethostbyname2(name, h_error, nullptr);
+}
+
+ACL_NETDB* acl_gethostbyname2(const char* name, int* h_error, std::string* error_text) {
     const char* myname = "acl_gethostbyname";
     if (h_error) *h_error = 0;
+    if (error_text) error_text->clear();
     if (name == nullptr || *name == 0) {
         acl_msg_error("%s, %s(%d): input error", __FILE__, myname, __LINE__);
         if (h_error) *h_error = -1;
+        if (error_text) *error_text = "input error";
         return nullptr;
     }
     if (is_dotted_ipv4(name)) {
@@ -83,11 +89,13 @@ ACL_NETDB* acl_gethostbyname(const char* name, int* h_error) {
         acl_msg_error("%s, %s(%d): gethostbyname error(%s), addr=%s", __FILE__, myname, __LINE__,
                       error.c_str(), name);
         if (h_error) *h_error = -1;
+        if (error_text) *error_text = error;
         return nullptr;
     }
     if (addrs.empty()) {
         acl_msg_error("%s, %s(%d): null result return(%s)", __FILE__, myname, __LINE__, name);
         if (h_error) *h_error = -1;
+        if (error_text) *error_text = "null result";
         return nullptr;
     }
     ACL_NETDB* db = acl_netdb_new(name);

@@ -14,6 +14,7 @@
 namespace {
 
 void entry_free(APROXY_ENTRY* entry) {
+    aproxy_reading_done(entry);
     aproxy_flow_cancel(entry);
     aproxy_relay_cancel(entry);
     http_hdr_req_free(entry->hdr_req);
@@ -130,7 +131,16 @@ void aproxy_body_buffer(ACL_ASTREAM* astream) {
 }
 
 void aproxy_reply(APROXY_ENTRY* entry, const char* reply) {
+    // The browser side may have waited without a timeout (watching for its
+    // hang-up): the reply gets the read/write timeout.
     acl_aio_ctl(entry->client, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
-                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
+                ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_TIMEOUT,
+                entry->proxy->rw_timeout, ACL_AIO_CTL_END);
     acl_aio_writen(entry->client, reply, static_cast<int>(strlen(reply)));
+}
+
+void aproxy_server_write(APROXY_ENTRY* entry, const char* data, int dlen) {
+    if (dlen <= 0 || entry->server == nullptr) return;
+    entry->server_out += dlen;
+    acl_aio_writen(entry->server, data, dlen);
 }

@@ -16,12 +16,14 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "acl_events.h"
 #include "proxy/aio_proxy.h"
 #include "proxy/dns_server.h"
 
+struct HTTP_HDR;
 struct HTTP_REQ;
 struct HTTP_RES;
 
@@ -58,6 +60,12 @@ struct AIO_PROXY_IMPL {
     std::unordered_map<std::string, DOMAIN_WAITER*> pending;  // domain -> waiters
     std::unique_ptr<std::thread> thread;                      // the proxy thread
     std::atomic<int> quit{0};
+    // Records still reading their request header: the sweep holds each to
+    // the whole-header deadline.
+    std::unordered_set<APROXY_ENTRY*> reading;
+    int sweep_timer = 0;  // the sweep timer is set
+    std::string listen_ip;  // own listening address, for CONNECT loops
+    int listen_port = 0;
 };
 
 struct APROXY_ENTRY {
@@ -85,7 +93,16 @@ struct APROXY_ENTRY {
     APROXY_FLOW flow[2];    // APROXY_FLOW_DOWN, APROXY_FLOW_UP
     std::string relay_buf;  // body pieces collected for one write to the browser
     int relay_timer;        // the timer that sends relay_buf is set
+    time_t hdr_first_byte;  // when the sweep first saw request header bytes; 0: none yet
+    // The request body as sent, kept for a resend while it is at most
+    // APROXY_RESEND_BODY_MAX bytes; body_dropped once it grew past that.
+    std::string body_copy;
+    int body_dropped;
+    int body_done;         // the whole request body has been read
+    long long server_out;  // bytes written to the current server connection
 };
+
+#define APROXY_RESEND_BODY_MAX (64 * 1024)  // request body kept for a resend
 
 // Record lifetime -------------------------------------------------------------
 
@@ -129,9 +146,26 @@ void aproxy_body_buffer(ACL_ASTREAM* astream);
 // callbacks; the connection ends once it is out (when the record closes).
 void aproxy_reply(APROXY_ENTRY* entry, const char* reply);
 
+// The proxy's clock (seconds): proxy->clock when set, else the system's.
+time_t aproxy_now(const AIO_PROXY* proxy);
+
+// Leaves the hop-by-hop fields of one connection behind (RFC 9110 section
+// 7.6.1): Connection and every field it names, Keep-Alive, TE, Upgrade,
+// Proxy-Authorization and Proxy-Connection. The fields that frame the message
+// or name its host are kept whatever Connection names, or the next reader
+// would frame the bytes otherwise than we did.
+void aproxy_drop_hop_fields(HTTP_HDR* hdr);
+
+// Writes to the server side and counts the bytes (server_out).
+void aproxy_server_write(APROXY_ENTRY* entry, const char* data, int dlen);
+
 // Steps ------------------------------------------------------------------------
 
 void begin_http_proxy(APROXY_ENTRY* entry);
+// The record no longer reads its request header (proxy_sweep).
+void aproxy_reading_done(APROXY_ENTRY* entry);
+// Starts the sweep that enforces the whole-header deadline.
+void aproxy_sweep_start(AIO_PROXY* proxy);
 void search_dns(APROXY_ENTRY* entry);
 void forward_start(APROXY_ENTRY* entry);
 int aio_proxy_reforward(APROXY_ENTRY* entry);

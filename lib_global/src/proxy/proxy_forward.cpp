@@ -12,12 +12,26 @@
 #include "acl_vstream.h"
 #include "http_chat_async.h"
 #include "http_hdr_req.h"
+#include "http_body.h"
 #include "http_req.h"
 #include "proxy_entry.h"
 
 namespace {
 
 // ------------------------------------------------------------------ DNS
+
+// A CONNECT whose target is our own listening address would tunnel into
+// ourselves: the x-via-tarvospeed mark cannot travel inside a tunnel.
+bool tunnels_to_self(const APROXY_ENTRY* entry, const DNS_LOOKUP_MSG* msg) {
+    if (strcasecmp(entry->hdr_req->method, "CONNECT") != 0) return false;
+    const AIO_PROXY_IMPL* impl = entry->proxy->impl;
+    if (entry->port != impl->listen_port) return false;
+    bool any = impl->listen_ip == "0.0.0.0" || impl->listen_ip.empty();
+    for (int i = 0; i < msg->ip_cnt; ++i) {
+        if (any || impl->listen_ip == msg->ip[i]) return true;
+    }
+    return false;
+}
 
 void dns_lookup_complte(const DNS_LOOKUP_MSG* msg) {
     const char* myname = "dns_lookup_complte";
@@ -57,6 +71,14 @@ void dns_lookup_complte(const DNS_LOOKUP_MSG* msg) {
         for (int i = 0; i < msg->ip_cnt; ++i)
             acl_debug(20, 2)("%s(%d): domain(%s), ip%d(%s)", myname, __LINE__, msg->domain, i,
                              msg->ip[i]);
+        if (tunnels_to_self(entry, msg)) {
+            acl_debug(20, 0)("%s(%d): loop tested, CONNECT %s:%d", myname, __LINE__, msg->domain,
+                             entry->port);
+            entry->error_sent = 1;
+            aproxy_reply(entry, PROXY_REPLY_LOOP);
+            aproxy_entry_close(entry);
+            continue;
+        }
         std::memcpy(entry->dns.domain, msg->domain, sizeof(entry->dns.domain));
         std::memcpy(entry->dns.ip, msg->ip, sizeof(entry->dns.ip));
         entry->dns.ip_cnt = msg->ip_cnt;
@@ -153,12 +175,7 @@ int forward_connect_callback(ACL_ASTREAM* server, void* ctx) {
     // Connected: a later close or time-out is no failed connect attempt.
     acl_aio_ctl(server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
                 (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
-    const char* method = entry->hdr_req->method;
-    if (strcasecmp(method, "GET") == 0 || strcasecmp(method, "POST") == 0) {
-        send_request_header(entry);
-        return 0;
-    }
-    if (strcasecmp(method, "CONNECT") == 0) {
+    if (strcasecmp(entry->hdr_req->method, "CONNECT") == 0) {
         acl_aio_writen(entry->client, PROXY_REPLY_TUNNEL_OK,
                        static_cast<int>(strlen(PROXY_REPLY_TUNNEL_OK)));
         if (entry->client && entry->server) {
@@ -167,13 +184,46 @@ int forward_connect_callback(ACL_ASTREAM* server, void* ctx) {
         }
         return -1;
     }
-    // HEAD passes the request parse but is not forwarded.
-    entry->error_sent = 1;
-    aproxy_reply(entry, PROXY_REPLY_BAD_REQUEST);
-    return -1;
+    // Every other method travels like GET and POST, its body framed as the
+    // request header says.
+    send_request_header(entry);
+    return 0;
 }
 
 // ------------------------------------------------------------------ request
+
+// Sends body bytes to the server and keeps them for a resend while they fit.
+void body_send(APROXY_ENTRY* entry, const char* data, int dlen) {
+    if (dlen <= 0) return;
+    if (!entry->body_dropped) {
+        if (entry->body_copy.size() + static_cast<size_t>(dlen) <= APROXY_RESEND_BODY_MAX) {
+            entry->body_copy.append(data, static_cast<size_t>(dlen));
+        } else {
+            entry->body_dropped = 1;
+            std::string().swap(entry->body_copy);
+        }
+    }
+    aproxy_server_write(entry, data, dlen);
+}
+
+// A chunked body leaves in one plain form: each size line as bare hex, the
+// line break after each chunk as CRLF, and no trailer fields. The server
+// then reads the body exactly as we did, whatever spelling the browser used.
+void chunked_piece(APROXY_ENTRY* entry, int status, const char* data, int dlen) {
+    if (status == HTTP_CHAT_CHUNK_HDR) {
+        int64_t size = 0;
+        if (http_body_chunk_size(data, static_cast<size_t>(dlen), &size) < 0) return;
+        char line[32];
+        int n = snprintf(line, sizeof(line), "%llx\r\n", static_cast<unsigned long long>(size));
+        body_send(entry, line, n);
+    } else if (status == HTTP_CHAT_CHUNK_TRAILER) {
+        if (entry->http_req->body->state == HTTP_BODY_DONE) body_send(entry, "\r\n", 2);
+    } else if (entry->http_req->body->state == HTTP_BODY_CHUNK_SIZE) {
+        body_send(entry, "\r\n", 2);  // the line break that ended a chunk
+    } else {
+        body_send(entry, data, dlen);
+    }
+}
 
 int request_body_ready(int status, char* data, int dlen, void* ctx) {
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
@@ -183,6 +233,7 @@ int request_body_ready(int status, char* data, int dlen, void* ctx) {
     }
     if (status == HTTP_CHAT_OK) {
         entry->tm_send_req = aproxy_entry_stamp(entry);
+        entry->body_done = 1;
         get_respond_header(entry);
         return 0;
     }
@@ -190,7 +241,10 @@ int request_body_ready(int status, char* data, int dlen, void* ctx) {
         entry->tm_send_req = aproxy_entry_stamp(entry);
         return -1;
     }
-    if (dlen > 0) acl_aio_writen(entry->server, data, dlen);
+    if (entry->hdr_req->hdr.chunked)
+        chunked_piece(entry, status, data, dlen);
+    else
+        body_send(entry, data, dlen);
     if (entry->server == nullptr) return -1;  // the server went away during the write
     aproxy_flow_wrote(entry, APROXY_FLOW_UP);
     return 0;
@@ -199,9 +253,18 @@ int request_body_ready(int status, char* data, int dlen, void* ctx) {
 int request_header_sent(ACL_ASTREAM*, void* ctx) {
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
     entry->tm_send_req = aproxy_entry_stamp(entry);
-    if (entry->hdr_req->hdr.content_length > 0) {
+    const HTTP_HDR& hdr = entry->hdr_req->hdr;
+    if (entry->body_done) {
+        // A resend: the body was read before and is sent again from the copy.
+        if (!entry->body_copy.empty())
+            aproxy_server_write(entry, entry->body_copy.data(),
+                                static_cast<int>(entry->body_copy.size()));
+        if (entry->server) get_respond_header(entry);
+        return 0;
+    }
+    if (hdr.content_length > 0 || hdr.chunked) {
         entry->http_req = http_req_new(entry->hdr_req);
-        if (entry->hdr_req->hdr.content_length > ACL_VSTREAM_BUFSIZE)
+        if (hdr.chunked || hdr.content_length > ACL_VSTREAM_BUFSIZE)
             aproxy_body_buffer(entry->client);
         acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, aproxy_server_drained,
                     ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN,
@@ -210,6 +273,7 @@ int request_header_sent(ACL_ASTREAM*, void* ctx) {
         http_req_body_get_async(entry->http_req, entry->client, request_body_ready, entry,
                                 entry->proxy->rw_timeout);
     } else {
+        entry->body_done = 1;
         get_respond_header(entry);
     }
     return 0;
@@ -218,8 +282,8 @@ int request_header_sent(ACL_ASTREAM*, void* ctx) {
 void send_request_header(APROXY_ENTRY* entry) {
     const char* myname = "send_request_header";
     HTTP_HDR* hdr = &entry->hdr_req->hdr;
-    http_hdr_entry_replace(hdr, "Connection", "close", 1);
-    http_hdr_entry_replace(hdr, "Proxy-Connection", "close", 0);
+    aproxy_drop_hop_fields(hdr);
+    http_hdr_put_str(hdr, "Connection", "close");
     if (entry->proxy->cap_title) http_hdr_entry_off(hdr, "Accept-Encoding");
     entry->obuf.clear();
     http_hdr_build_request(entry->hdr_req, entry->obuf);
@@ -228,7 +292,7 @@ void send_request_header(APROXY_ENTRY* entry) {
                 (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr,
                 ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
-    acl_aio_writen(entry->server, entry->obuf.data(), static_cast<int>(entry->obuf.size()));
+    aproxy_server_write(entry, entry->obuf.data(), static_cast<int>(entry->obuf.size()));
 }
 
 // ------------------------------------------------------------------ tunnel
@@ -354,6 +418,7 @@ void forward_start(APROXY_ENTRY* entry) {
         return;
     }
     aproxy_entry_attach_server(entry, server);
+    entry->server_out = 0;
     acl_aio_ctl(server, ACL_AIO_CTL_CONNECT_FN, forward_connect_callback, ACL_AIO_CTL_CLOSE_FN,
                 connect_close_callback, ACL_AIO_CTL_TIMEO_FN, connect_timeout_callback,
                 ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
@@ -363,6 +428,11 @@ int aio_proxy_reforward(APROXY_ENTRY* entry) {
     const char* myname = "aio_proxy_reforward";
     if (entry->retries >= AIO_PROXY_MAX_RETRY) {
         acl_msg_error("%s: has retried before", myname);
+        return -1;
+    }
+    if (entry->body_dropped) {
+        // The body has left and is not kept: it cannot be sent again.
+        acl_msg_error("%s: request body over %d bytes, not resent", myname, APROXY_RESEND_BODY_MAX);
         return -1;
     }
     entry->retries++;

@@ -4,10 +4,12 @@
 //
 // Body bytes are read from the server only while the browser keeps up (see
 // the flow control in proxy_entry.h).
+#include <strings.h>
 #include <cstdio>
 #include <cstring>
 
 #include "acl_aio.h"
+#include "acl_aio_flow.h"
 #include "acl_msg.h"
 #include "acl_vstream.h"
 #include "http_chat_async.h"
@@ -30,14 +32,53 @@ int read_respond_hdr_error(ACL_ASTREAM* server, void* ctx) {
     if (entry->client == nullptr || entry->error_sent) return 0;
     if (acl_do_debug(24, 2)) {
         ACL_VSTREAM* vs = acl_aio_vstream(server);
-        acl_msg_info("read_respond_hdr_error: %s, %s, read=%d, write=%d",
-                     vs ? acl_vstream_strerror(vs) : "", vs ? vs->addr_peer.c_str() : "", 0, 0);
+        long long read = entry->hdr_res ? entry->hdr_res->hdr.bytes : 0;
+        acl_msg_info("read_respond_hdr_error: %s, %s, read=%lld, write=%lld",
+                     vs ? acl_vstream_strerror(vs) : "", vs ? vs->addr_peer.c_str() : "", read,
+                     entry->server_out);
         http_hdr_print(&entry->hdr_req->hdr, "test");
     }
     if (entry->retries < AIO_PROXY_MAX_RETRY && aio_proxy_reforward(entry) == 0) return 0;
     entry->error_sent = 1;
     aproxy_reply(entry, PROXY_REPLY_RESPOND_ERROR);
     return 0;
+}
+
+// The response header failed in a way a resend would not mend: the server
+// stream closes without its close callback asking for one.
+int header_failed(APROXY_ENTRY* entry) {
+    if (entry->server)
+        acl_aio_ctl(entry->server, ACL_AIO_CTL_CLOSE_FN, (ACL_AIO_CLOSE_FN) nullptr,
+                    ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
+    return -1;
+}
+
+// While the server's header is awaited nothing is read from the browser:
+// without a read its hang-up would go unseen until the server answers. A
+// watch read notices it (the close ends both sides); bytes that come are
+// not part of this exchange and are dropped.
+int client_watch_read(ACL_ASTREAM* client, void*, char*, int) {
+    acl_aio_read(client);
+    return 0;
+}
+
+void client_watch(APROXY_ENTRY* entry) {
+    if (entry->client == nullptr || acl_aio_isrset(entry->client)) return;
+    acl_aio_ctl(entry->client, ACL_AIO_CTL_READ_FN, client_watch_read, ACL_AIO_CTL_TIMEOUT, 0,
+                ACL_AIO_CTL_CTX, static_cast<void*>(entry), ACL_AIO_CTL_END);
+    acl_aio_read(entry->client);
+}
+
+void client_unwatch(APROXY_ENTRY* entry) {
+    if (entry->client && acl_aio_isrset(entry->client)) acl_aio_disable_read(entry->client);
+}
+
+// Statuses whose response has no body whatever its framing fields say
+// (RFC 9110 section 6.4.1), and any response to HEAD.
+bool without_body(const APROXY_ENTRY* entry) {
+    int reply = entry->hdr_res->reply_status;
+    return reply == 204 || reply == 304 || (reply >= 100 && reply < 200) ||
+           strcasecmp(entry->hdr_req->method, "HEAD") == 0;
 }
 
 int respond_timeout_callback(ACL_ASTREAM*, void* ctx) {
@@ -82,22 +123,27 @@ int get_respond_header_ready(int status, void* ctx) {
         ACL_VSTREAM* vs = acl_aio_vstream(entry->server);
         acl_msg_error("%s: status(%d) error(%s)", myname, status,
                       vs ? acl_vstream_strerror(vs) : "");
-        return -1;
+        return header_failed(entry);
     }
     if (entry->client == nullptr) {
         acl_msg_warn("%s: client null", myname);
-        return -1;
+        return header_failed(entry);
     }
     if (http_hdr_res_parse(entry->hdr_res) < 0) {
         acl_msg_error("%s: parse hdr_res error", myname);
-        return -1;
+        return header_failed(entry);
     }
-    if (entry->hdr_res->reply_status == 100) {
+    int reply = entry->hdr_res->reply_status;
+    if (reply >= 100 && reply < 200 && reply != 101) {
+        // Interim (100, 103, ...): the final header follows.
         get_respond_header(entry);
         return 0;
     }
+    // From here on a hang-up shows in the writes to the browser.
+    client_unwatch(entry);
     AIO_PROXY* proxy = entry->proxy;
-    if (proxy->can_accel && proxy->accel && proxy->can_accel(entry->hdr_req, entry->hdr_res)) {
+    if (proxy->can_accel && proxy->accel && strcasecmp(entry->hdr_req->method, "GET") == 0 &&
+        proxy->can_accel(entry->hdr_req, entry->hdr_res)) {
         accelerate(entry);
         return -1;
     }
@@ -110,16 +156,23 @@ int get_respond_header_ready(int status, void* ctx) {
                 ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
     HTTP_HDR* hdr = &entry->hdr_res->hdr;
-    http_hdr_entry_replace(hdr, "Connection", "close", 1);
-    http_hdr_entry_replace(hdr, "Proxy-Connection", "close", 1);
+    if (hdr->framing_conflict != HTTP_HDR_FRAMING_OK) {
+        // The body is read until the server closes; a length the browser
+        // would read otherwise must not reach it.
+        acl_msg_warn("%s: framing conflict(%d), url(%s), read until close", myname,
+                     hdr->framing_conflict, entry->hdr_res->url.c_str());
+        http_hdr_entry_delete(hdr, "Content-Length");
+    }
+    aproxy_drop_hop_fields(hdr);
+    http_hdr_put_str(hdr, "Connection", "close");
+    http_hdr_put_str(hdr, "Proxy-Connection", "close");
     // The header waits for the first body bytes and leaves with them in one
     // write: a small response costs one send and wakes the browser once. It
     // goes alone at the latest when the body reader returns to the loop.
     entry->relay_buf.clear();
     http_hdr_build(hdr, entry->relay_buf);
-    int reply = entry->hdr_res->reply_status;
-    if (reply > 300 && reply < 400) {
-        // Redirects and 304 end after the header, whatever body follows.
+    if (without_body(entry)) {
+        // Bytes after such a header are no body of it.
         relay_flush(entry);
         aproxy_entry_close(entry);
         return 0;
@@ -260,6 +313,7 @@ void get_respond_header(APROXY_ENTRY* entry) {
                 respond_timeout_callback, ACL_AIO_CTL_CTX, static_cast<void*>(entry),
                 ACL_AIO_CTL_END);
     aproxy_entry_stamp(entry);
+    client_watch(entry);
     http_hdr_res_get_async(entry->hdr_res, entry->server, get_respond_header_ready, entry,
                            entry->proxy->rw_timeout);
 }
