@@ -33,9 +33,9 @@
 // A header with one of them does not parse: a request with it is refused,
 // a response closes the connection.
 #define HTTP_HDR_LINE_OK 0
-#define HTTP_HDR_LINE_CTL 1        // a bare CR or a NUL inside the line
-#define HTTP_HDR_LINE_FOLD 2       // obs-fold: the line begins with a blank
-#define HTTP_HDR_LINE_FIELD 3      // no colon, or a field name that is not a token
+#define HTTP_HDR_LINE_CTL 1    // a bare CR or a NUL inside the line
+#define HTTP_HDR_LINE_FOLD 2   // obs-fold: the line begins with a blank
+#define HTTP_HDR_LINE_FIELD 3  // no colon, or a field name that is not a token
 
 // Framing conflicts of a header (RFC 9112 section 6), found by http_hdr_parse.
 #define HTTP_HDR_FRAMING_OK 0

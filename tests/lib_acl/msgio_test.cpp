@@ -192,4 +192,72 @@ TEST_F(MsgioFixture, NegativeLengthClosesTheConnection) {
     acl_vstream_close(raw);
 }
 
+TEST(MsgioPair, EndsCarryMessagesBothWaysAndNothingListens) {
+    ACL_AIO* aio = acl_aio_create_ex(0, 0, 0, 50000);
+    int before = acl_event_nstreams(acl_aio_event(aio));
+    ACL_MSGIO* a = nullptr;
+    ACL_MSGIO* b = nullptr;
+    ASSERT_EQ(acl_msgio_pair(aio, &a, &b), 0);
+    Got to_a, to_b;
+    acl_msgio_reg(a, 1101, record, &to_a);
+    acl_msgio_reg(b, 1100, record, &to_b);
+    std::string question(604, 'q'), answer(604, 'a');
+    EXPECT_EQ(acl_msgio_send(a, 1100, question.data(), 604), 0);  // before the loop ran
+    std::thread worker([&] { EXPECT_EQ(acl_msgio_send(b, 1101, answer.data(), 604), 0); });
+    worker.join();
+    for (int i = 0; i < 200 && (to_a.msgs.empty() || to_b.msgs.empty()); i++) acl_aio_loop(aio);
+    ASSERT_EQ(to_b.msgs.size(), 1u);
+    EXPECT_EQ(to_b.msgs[0].second, question);
+    ASSERT_EQ(to_a.msgs.size(), 1u);
+    EXPECT_EQ(to_a.msgs[0].second, answer);
+    char addr[ACL_MSGIO_ADDR_MAX];
+    acl_msgio_addr(a, addr, sizeof(addr));
+    EXPECT_STREQ(addr, "pair") << "no address anyone could reach";
+    acl_msgio_close(a);
+    acl_msgio_close(b);
+    for (int i = 0; i < 50 && acl_event_nstreams(acl_aio_event(aio)) > before; i++)
+        acl_aio_loop(aio);
+    acl_aio_free(aio);
+}
+
+TEST_F(MsgioFixture, MessagesPastTheBoundOfTheirTypeOrOfUnboundTypesClose) {
+    const struct {
+        const char* name;
+        int type, dlen;
+        bool delivered;
+    } cases[] = {
+        {"within the bound", 1100, 604, true},
+        {"past the bound", 1100, 605, false},
+        {"a type without a bound", 7, 1, false},
+    };
+    acl_msgio_limit(listener, 1100, 604);
+    Got got;
+    acl_msgio_reg(listener, 1100, record, &got);
+    acl_msgio_reg(listener, 7, record, &got);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        got.msgs.clear();
+        ACL_VSTREAM* raw = acl_vstream_connect_ex(addr.c_str(), ACL_BLOCKING, 5, 5, 0);
+        ASSERT_NE(raw, nullptr);
+        acl_aio_loop(aio);  // accepted
+        int open = acl_event_nstreams(acl_aio_event(aio));
+        std::string msg(8, '\0');
+        for (int i = 0; i < 4; i++) {
+            msg[i] = static_cast<char>((c.type >> (8 * i)) & 0xff);
+            msg[4 + i] = static_cast<char>((c.dlen >> (8 * i)) & 0xff);
+        }
+        msg += std::string(static_cast<size_t>(c.dlen), 'x');
+        acl_vstream_writen(raw, msg.data(), msg.size());
+        if (c.delivered) {
+            EXPECT_TRUE(run_until([&] { return got.msgs.size() == 1; }));
+        } else {
+            EXPECT_TRUE(
+                run_until([&] { return acl_event_nstreams(acl_aio_event(aio)) == open - 1; }));
+            EXPECT_TRUE(got.msgs.empty());
+        }
+        acl_vstream_close(raw);
+        run_until([] { return false; }, 3);
+    }
+}
+
 }  // namespace

@@ -41,7 +41,7 @@ struct AIO_PROXY_IMPL;
 // cuts any larger backlog to net.core.somaxconn. A short queue stalls and
 // resets browsers that open hundreds of connections at once.
 #define AIO_PROXY_LISTEN_BACKLOG 0x7fffffff
-#define AIO_PROXY_HDR_TIMEOUT 60  // seconds from a request header's first byte to its end
+#define AIO_PROXY_HDR_TIMEOUT 60    // seconds from a request header's first byte to its end
 #define AIO_PROXY_DNS_LIFETIME 300  // seconds a DNS answer is cached
 #define AIO_PROXY_MAX_RETRY 3       // resends when a server closes before answering
 
@@ -59,17 +59,17 @@ typedef void (*AIO_PROXY_ACCEL_FN)(ACL_VSTREAM* client, ACL_VSTREAM* server, HTT
                                    HTTP_HDR_RES* hdr_res);
 
 struct AIO_PROXY {
-    ACL_AIO* aio;            // the event loop, run by the proxy thread
-    ACL_WORKQ* wq;           // the proxy's own work queue (the request path queues nothing)
-    ACL_ASTREAM* listener;   // listening socket
-    int conn_timeout;        // seconds, AIO_PROXY_CONN_TIMEOUT
-    int rw_timeout;          // seconds, AIO_PROXY_RW_TIMEOUT
-    int listen_timeout;      // seconds, AIO_PROXY_LISTEN_TIMEOUT
-    int hdr_timeout;         // seconds, AIO_PROXY_HDR_TIMEOUT
+    ACL_AIO* aio;              // the event loop, run by the proxy thread
+    ACL_WORKQ* wq;             // the proxy's own work queue (the request path queues nothing)
+    ACL_ASTREAM* listener;     // listening socket
+    int conn_timeout;          // seconds, AIO_PROXY_CONN_TIMEOUT
+    int rw_timeout;            // seconds, AIO_PROXY_RW_TIMEOUT
+    int listen_timeout;        // seconds, AIO_PROXY_LISTEN_TIMEOUT
+    int hdr_timeout;           // seconds, AIO_PROXY_HDR_TIMEOUT
     AIO_PROXY_CLOCK_FN clock;  // null: the system clock
-    DNS_SERVER* dns_server;  // lookups, answered on the proxy thread
-    unsigned int flags;      // AIO_PROXY_FLAG_*
-    int cap_title;           // page title capture on
+    DNS_SERVER* dns_server;    // lookups, answered on the proxy thread
+    unsigned int flags;        // AIO_PROXY_FLAG_*
+    int cap_title;             // page title capture on
     AIO_PROXY_CAN_ACCEL_FN can_accel;  // may be null
     AIO_PROXY_ACCEL_FN accel;          // may be null
     AIO_PROXY_IMPL* impl;              // pending lookups, thread; private

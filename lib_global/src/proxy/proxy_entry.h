@@ -63,7 +63,7 @@ struct AIO_PROXY_IMPL {
     // Records still reading their request header: the sweep holds each to
     // the whole-header deadline.
     std::unordered_set<APROXY_ENTRY*> reading;
-    int sweep_timer = 0;  // the sweep timer is set
+    int sweep_timer = 0;    // the sweep timer is set
     std::string listen_ip;  // own listening address, for CONNECT loops
     int listen_port = 0;
 };

@@ -10,9 +10,9 @@
 #include "acl_aio.h"
 #include "acl_msg.h"
 #include "acl_vstream.h"
+#include "http_body.h"
 #include "http_chat_async.h"
 #include "http_hdr_req.h"
-#include "http_body.h"
 #include "http_req.h"
 #include "proxy_entry.h"
 
@@ -256,6 +256,9 @@ int request_header_sent(ACL_ASTREAM*, void* ctx) {
     const HTTP_HDR& hdr = entry->hdr_req->hdr;
     if (entry->body_done) {
         // A resend: the body was read before and is sent again from the copy.
+        // This callback must not run again when that write has left.
+        acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
+                    ACL_AIO_CTL_END);
         if (!entry->body_copy.empty())
             aproxy_server_write(entry, entry->body_copy.data(),
                                 static_cast<int>(entry->body_copy.size()));
