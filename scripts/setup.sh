@@ -16,6 +16,10 @@ packages=(
   clang libclang-rt-14-dev
   # end-to-end proxy tests: a real web server and client
   nginx-light curl
+  # proxy tests in a real browser: headless Chromium's CORS preflight
+  chromium
+  # proxy tests: the listen queue read back with ss
+  iproute2
   # browser proxy setting tests: the desktop's proxy schema and its tool
   libglib2.0-bin gsettings-desktop-schemas
 )

@@ -17,8 +17,6 @@ using namespace proxy_inproc;
 
 namespace {
 
-std::string target_of(int port) { return "127.0.0.1:" + std::to_string(port); }
-
 TEST_F(ProxyTest, RequestHeaderPastSixtyFourKibibytesGetsTheBadRequestReply) {
     ScriptedServer server([](platform::TcpSocket& s) {
         std::string head, body;

@@ -14,9 +14,17 @@ using namespace proxy_inproc;
 
 namespace {
 
-std::string target_of(int port) { return "127.0.0.1:" + std::to_string(port); }
-
 std::string request_line(const std::string& head) { return head.substr(0, head.find("\r\n")); }
+
+// Sends `method` with `payload` by Content-Length to the server on `port`;
+// the whole answer.
+std::string exchange_with_body(int proxy_port, const std::string& method, int port,
+                               const std::string& payload) {
+    std::string t = target_of(port);
+    return raw_exchange(proxy_port, method + " http://" + t + "/p HTTP/1.1\r\nHost: " + t +
+                                        "\r\nContent-Length: " + std::to_string(payload.size()) +
+                                        "\r\n\r\n" + payload);
+}
 
 TEST_F(ProxyTest, EveryMethodIsForwardedWithItsBody) {
     const struct {
@@ -91,11 +99,7 @@ TEST_F(ProxyTest, ResendCarriesTheBody) {
                    "\r\n\r\n" + body);
     });
     std::string payload = pattern_bytes(40 * 1024, 4);
-    std::string t = target_of(flaky.port());
-    auto r =
-        raw_exchange(proxy_port(), "POST http://" + t + "/p HTTP/1.1\r\nHost: " + t +
-                                       "\r\nContent-Length: " + std::to_string(payload.size()) +
-                                       "\r\n\r\n" + payload);
+    auto r = exchange_with_body(proxy_port(), "POST", flaky.port(), payload);
     EXPECT_TRUE(body_of(r) == payload) << head_of(r);
     std::lock_guard<std::mutex> lock(mu);
     ASSERT_EQ(bodies.size(), 3u);
@@ -108,11 +112,7 @@ TEST_F(ProxyTest, BodyTooLargeToKeepIsNotResentAndTheErrorComesAtOnce) {
         read_request(s, head, body);
     });
     std::string payload = pattern_bytes(100 * 1024, 6);
-    std::string t = target_of(closer.port());
-    auto r =
-        raw_exchange(proxy_port(), "PUT http://" + t + "/big HTTP/1.1\r\nHost: " + t +
-                                       "\r\nContent-Length: " + std::to_string(payload.size()) +
-                                       "\r\n\r\n" + payload);
+    auto r = exchange_with_body(proxy_port(), "PUT", closer.port(), payload);
     EXPECT_EQ(r, PROXY_REPLY_RESPOND_ERROR);
     EXPECT_EQ(closer.accepted(), 1);
 }

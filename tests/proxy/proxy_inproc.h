@@ -57,6 +57,9 @@ class ProxyTest : public ::testing::Test {
                         bool* closed = nullptr, int idle_ms = 10000);
 };
 
+// "127.0.0.1:port".
+inline std::string target_of(int port) { return "127.0.0.1:" + std::to_string(port); }
+
 std::string body_of(const std::string& response);
 std::string head_of(const std::string& response);
 

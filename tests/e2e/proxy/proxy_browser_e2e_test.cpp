@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "world_fixture.h"
 
 using namespace proxy_test;
 namespace fs = std::filesystem;
@@ -68,30 +69,7 @@ class EchoOrigin {
     ScriptedServer server_;
 };
 
-class BrowserE2E : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        nginx_ = new Nginx(dir_->path());
-        proxy_ = new TarvoProxy(dir_->path());
-    }
-    static void TearDownTestSuite() {
-        delete proxy_;
-        delete nginx_;
-        delete dir_;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(nginx_->ok());
-        ASSERT_TRUE(proxy_->ok()) << proxy_->log();
-    }
-    static TempDir* dir_;
-    static Nginx* nginx_;
-    static TarvoProxy* proxy_;
-};
-
-TempDir* BrowserE2E::dir_ = nullptr;
-Nginx* BrowserE2E::nginx_ = nullptr;
-TarvoProxy* BrowserE2E::proxy_ = nullptr;
+class BrowserE2E : public ProxyWorldTest {};
 
 TEST_F(BrowserE2E, CurlGetsTheRightAnswerForEveryMethodWithAndWithoutBody) {
     EchoOrigin origin;

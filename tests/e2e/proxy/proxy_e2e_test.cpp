@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "world_fixture.h"
 
 using namespace proxy_test;
 namespace fs = std::filesystem;
@@ -99,30 +100,7 @@ std::uint64_t slow_drain(platform::TcpSocket& s, int mb_per_s, int idle_ms) {
 constexpr std::uint64_t kFlowBytes = 256ull << 20;  // 256 MiB per flow-control case
 constexpr long kFlatKb = 64 * 1024;                 // allowed growth of resident memory
 
-class TarvoProxyE2E : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;
-        nginx_ = new Nginx(dir_->path());
-        proxy_ = new TarvoProxy(dir_->path());
-    }
-    static void TearDownTestSuite() {
-        delete proxy_;
-        delete nginx_;
-        delete dir_;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(nginx_->ok()) << read_file(dir_->path() / "error.log");
-        ASSERT_TRUE(proxy_->ok()) << proxy_->log();
-    }
-    static TempDir* dir_;
-    static Nginx* nginx_;
-    static TarvoProxy* proxy_;
-};
-
-TempDir* TarvoProxyE2E::dir_ = nullptr;
-Nginx* TarvoProxyE2E::nginx_ = nullptr;
-TarvoProxy* TarvoProxyE2E::proxy_ = nullptr;
+class TarvoProxyE2E : public ProxyWorldTest {};
 
 TEST_F(TarvoProxyE2E, SmallPageThroughTheProxy) {
     std::string page = "<html><body>" + pattern_bytes(1000, 1).substr(0, 0) + "hello</body></html>";
