@@ -73,6 +73,19 @@ TEST_F(LogFile, MessageThatDoesNotFitWritesNoLine) {
     for (const auto& line : got) EXPECT_LE(line.size() + 2, static_cast<size_t>(ACL_MSG_LINE_MAX));
 }
 
+TEST_F(LogFile, LongestLineIsExactlyTheLineMaximum) {
+    acl_msg_info("x");
+    auto first = lines();
+    ASSERT_EQ(first.size(), 1u);
+    size_t prefix = first[0].size() - 1;  // the line without "\r\n" and the message
+    std::string longest(ACL_MSG_LINE_MAX - prefix - 2, 'l');
+    acl_msg_info("%s", longest.c_str());
+    acl_msg_info("%s", (longest + "m").c_str());
+    auto got = lines();
+    ASSERT_EQ(got.size(), 2u) << "one byte more writes no line";
+    EXPECT_EQ(got[1].size() + 2, static_cast<size_t>(ACL_MSG_LINE_MAX));
+}
+
 TEST_F(LogFile, LinesFromManyThreadsNeverInterleave) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; t++) {

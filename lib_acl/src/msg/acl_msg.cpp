@@ -38,9 +38,11 @@ constexpr LevelName level_names[] = {
     {0, "info"}, {1, "warn"}, {1, "error"}, {1, "fatal"}, {1, "panic"},
 };
 
-// Formats one whole line into `line`; returns its length, or -1 when the
-// message does not fit.
-int build_line(char (&line)[ACL_MSG_LINE_MAX], const char* tag, Level level, const char* fmt,
+// Formats one whole line into `line`; returns its length (at most
+// ACL_MSG_LINE_MAX, "\r\n" included), or -1 when the message does not fit.
+// The buffer has one byte more than a line for the NUL that the formatting
+// writes.
+int build_line(char (&line)[ACL_MSG_LINE_MAX + 1], const char* tag, Level level, const char* fmt,
                va_list ap) {
     std::time_t now = std::time(nullptr);
     std::tm tm_now;
@@ -54,9 +56,9 @@ int build_line(char (&line)[ACL_MSG_LINE_MAX], const char* tag, Level level, con
     n += static_cast<size_t>(prefix);
 
     // The message and "\r\n" must both fit; otherwise no line at all.
-    size_t room = sizeof(line) - n;
-    int msg = std::vsnprintf(line + n, room, fmt, ap);
-    if (msg < 0 || static_cast<size_t>(msg) + 2 >= room) return -1;
+    size_t room = ACL_MSG_LINE_MAX - n;
+    int msg = std::vsnprintf(line + n, sizeof(line) - n, fmt, ap);
+    if (msg < 0 || static_cast<size_t>(msg) + 2 > room) return -1;
     n += static_cast<size_t>(msg);
     line[n++] = '\r';
     line[n++] = '\n';
@@ -77,7 +79,7 @@ void write_line(Level level, const char* fmt, va_list ap) {
         write_console(level, fmt, ap);
         return;
     }
-    char line[ACL_MSG_LINE_MAX];
+    char line[ACL_MSG_LINE_MAX + 1];
     int len = build_line(line, log.tag, level, fmt, ap);
     if (len < 0) return;
     size_t put = std::fwrite(line, 1, static_cast<size_t>(len), log.stream);
