@@ -248,4 +248,19 @@ TEST_F(ProxyTest, HopByHopFieldsStayAtTheProxy) {
     EXPECT_EQ(body_of(r), "ok");
 }
 
+TEST_F(ProxyTest, OnlyGetIsOfferedToAcceleration) {
+    int before = g_accelerated;
+    bool closed = false;
+    std::string t = target_of(nginx_port());
+    auto head = raw_exchange(
+        proxy_port(), "HEAD http://" + t + "/accelerate/v.flv HTTP/1.1\r\nHost: " + t + "\r\n\r\n",
+        &closed, 5000);
+    EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+    EXPECT_EQ(body_of(head), "");
+    EXPECT_EQ(g_accelerated, before) << "a HEAD answer is relayed by the proxy itself";
+    auto get = raw_get("http://" + t + "/accelerate/v.flv");
+    EXPECT_EQ(body_of(get), "accelerated");
+    EXPECT_EQ(g_accelerated, before + 1);
+}
+
 }  // namespace
