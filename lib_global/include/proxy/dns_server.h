@@ -1,9 +1,12 @@
 // dns_server: host-name lookups that never block the proxy thread.
 //
 // A lookup is answered from the cache (dns_cache) when it can be; otherwise the
-// question goes over the loopback message channel to a resolver thread of the
-// service's own work queue, and the answer comes back over the same channel
-// to the loop thread, where it is cached and handed to the callback.
+// question goes over the service's own message channel (a private socket
+// pair: no other process can reach it) to a resolver thread of the service's
+// own work queue, and the answer comes back over the same channel to the
+// loop thread, where it is cached and handed to the callback. Each service
+// owns its channel, so several services (proxies) may live in one process;
+// the cache (dns_cache) is still one per process.
 //
 // Contract of dns_server_lookup: the message's callback runs exactly once, on
 // the loop thread: before dns_server_lookup returns (cache hit, or a request
