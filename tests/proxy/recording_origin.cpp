@@ -74,7 +74,13 @@ RecordingOrigin::RecordingOrigin(std::string reply, int after_ms)
             while (std::chrono::steady_clock::now() < until && s.recv_some(buf, after_ms_) > 0) {
             }
         }
-        r.after = buf.substr(pos < buf.size() ? pos : buf.size());
+        // A body cut short by a close is no request of its own: its bytes
+        // stay with the body.
+        std::string rest = buf.substr(pos < buf.size() ? pos : buf.size());
+        if (framed)
+            r.after = rest;
+        else
+            r.body += rest;
         {
             std::lock_guard<std::mutex> lock(mu_);
             got_.push_back(r);
