@@ -24,7 +24,8 @@
 
 constexpr int LOGSVR_LINE_MAX = 8192;             // longest first line accepted, "\r\n" included
 constexpr long long LOGSVR_BODY_MAX = 1LL << 30;  // uploads are cut off beyond this
-constexpr int LOGSVR_IDLE_MS = 30000;             // a client silent this long is dropped
+constexpr const char* LOGSVR_STAT_FILE = "stat_lines.log";  // statistics lines, in order
+constexpr int LOGSVR_IDLE_MS = 30000;                       // a client silent this long is dropped
 
 struct LOGSVR {
     platform::TcpListener listener;
