@@ -44,6 +44,14 @@ long fd_write(int fd, const void* buf, std::size_t len) {
     return static_cast<long>(n);
 }
 
+long fd_pwrite(int fd, const void* buf, std::size_t len, std::int64_t offset) {
+    ssize_t n;
+    do {
+        n = ::pwrite(fd, buf, len, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
 std::int64_t fd_seek(int fd, std::int64_t offset) {
     return static_cast<std::int64_t>(::lseek(fd, static_cast<off_t>(offset), SEEK_SET));
 }
