@@ -67,6 +67,22 @@ struct STORE_CTRL {
 // table, timer list and the aborting default operations.
 STORE_CTRL* store_ctrl_alloc(ACL_WORKQ* wq, std::size_t size);
 
+// Adds the controller loop (store_ctrl_wait) as one job to the work queue.
+// 0, or -1 when the queue refused the job.
+int store_ctrl_start(STORE_CTRL* ctrl);
+
+// The controller loop: runs due timers, pops one message (waiting until the
+// next timer's deadline), dispatches it by owner and type. It never returns in
+// the service; a test ends it with store_ctrl_stop.
+void store_ctrl_wait(STORE_CTRL* ctrl);
+
+// Test seam: asks the loop to end after the messages already queued. The
+// service never stops its controller.
+void store_ctrl_stop(STORE_CTRL* ctrl);
+
+// Entries in the table now (tests).
+int store_ctrl_entries(STORE_CTRL* ctrl);
+
 // Frees what store_ctrl_alloc made (tests; the service never frees its
 // controller). The loop must have ended and every entry been freed. Frees the
 // record itself.

@@ -42,6 +42,7 @@ struct STORE_WORKER {
     int first;        // reads the first client's upstream connection
     int p2p;          // a P2P worker: not counted in worker_opens, claims nothing
     time_t start_time;
+    int eopened;  // reported MSG_WORKER_EOPEN: its quit restarts nobody at once
 };
 
 // A zeroed record of `size` bytes (ends the process with "%s(%d): size(%d) too
@@ -50,6 +51,14 @@ struct STORE_WORKER {
 // entry's download stream and the entry's next worker id (which is advanced).
 STORE_WORKER* store_worker_alloc(STORE_CTRL_ENTRY* entry, int64_t from, int64_t length,
                                  int buf_size, std::size_t size);
+
+// The worker thread's body: opens (non-first workers, through the worker_start
+// operation), reports MSG_WORKER_OPEN, then reads chunk by chunk, waiting for
+// the controller's answer after each, until MSG_CTRL_BYE. A worker that cannot
+// open, or whose server did not honour its range, runs the open-failure
+// sequence (MSG_WORKER_EOPEN, MSG_CTRL_STOP, MSG_WORKER_QUIT, MSG_CTRL_BYE).
+// A negative off_dlen means an unbounded range (a body of unknown length).
+void store_worker_start(STORE_CTRL* ctrl, STORE_WORKER* worker, int first);
 
 // Frees the buffer, gives the queue back and frees the record.
 void store_worker_free(STORE_WORKER* worker);
