@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev
   # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
-  # end-to-end proxy tests: a real web server and client
+  # end-to-end proxy tests and the download store's tests: a real web server and client
   nginx-light curl
   # browser proxy setting tests: the desktop's proxy schema and its tool
   libglib2.0-bin gsettings-desktop-schemas
@@ -23,6 +23,8 @@ bench_packages=(
   # proxy benchmark: load generator and the proxies it compares against
   apache2-utils tinyproxy squid
   libbenchmark-dev
+  # download store benchmark: the multi-connection downloaders it compares against
+  aria2 axel
 )
 
 if [[ "${1:-}" == "--bench" ]]; then

@@ -267,7 +267,7 @@ TEST_F(HttpStoreFixture, RedirectLoopEndsTheWorkerAndHostWithoutPortUsesTheDefau
 // request; for ranged requests either a Content-Range that lies, or the first
 // ranged answer cut in the middle.
 struct FaultOrigin {
-    enum Mode { lying, cut_once };
+    enum Mode { lying, cut_once, stall };
     FaultOrigin(const std::string& body, Mode mode)
         : body_(body), mode_(mode), server_([this](platform::TcpSocket& s) { serve(s); }) {}
     int port() const { return server_.port(); }
@@ -279,6 +279,16 @@ struct FaultOrigin {
         if (!proxy_test::read_request(s, head, rest)) return;
         std::string range = proxy_test::header_value(head, "Range");
         std::string len = std::to_string(body_.size());
+        if (range.empty() && mode_ == stall) {
+            // A little more than the prefetch, then nothing until the peer goes.
+            s.send_all("HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\nContent-Length: " + len +
+                       "\r\nConnection: close\r\n\r\n");
+            s.send_all(body_.data(), 200000);
+            std::string ignored;
+            for (int i = 0; i < 600 && s.recv_some(ignored, 100) != 0; i++) {
+            }
+            return;
+        }
         if (range.empty()) {
             s.send_all("HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\nContent-Length: " + len +
                        "\r\nConnection: close\r\n\r\n");
@@ -342,6 +352,38 @@ TEST_F(HttpStoreFixture, RangeCutInTheMiddleIsFinishedByALaterWorker) {
     }
     EXPECT_GE(origin.ranged(), 1);
     EXPECT_TRUE(read_file(cache_path(cache, "1401")) == body);
+}
+
+// The origin stalls after the prefetch: the client is parked when the browser
+// hangs up. The browser check notices, the client leaves, the stalled worker
+// gives up on its read time-out, and the ".part" stays for a resume.
+TEST_F(HttpStoreFixture, BrowserLeavingWhileParkedIsNoticedAndThePartKept) {
+    std::string body = pattern_bytes(8 * kMiB, 9);
+    FaultOrigin origin(body, FaultOrigin::stall);
+    {
+        Store store(cache);
+        BrowserOptions o = opts("/stall.bin", "1601");
+        o.port = origin.port();
+        o.close_after = 200000;  // all there is: the client is parked then
+        Browser b(store, o);
+        b.start();
+        ASSERT_TRUE(b.wait_done(60));
+        EXPECT_EQ(b.result(), 0);  // left through MSG_CTRL_BYE
+        ASSERT_TRUE(entries_gone(store));
+    }
+    std::string part = cache_path(cache, "1601") + ".part";
+    ASSERT_TRUE(fs::exists(part));
+    store_test::TestCtrl t;
+    STORE_CTRL_ENTRY* e = store_test::make_entry(t.ctrl, "1601", cache_path(cache, "1601"), 5,
+                                                 static_cast<int64_t>(body.size()));
+    ASSERT_EQ(store_file_check(e), STORE_FILE_PARTIAL);
+    EXPECT_EQ(store_stat_rest(e), 1);
+    EXPECT_GE(store_ctrl_entry_prefix_end(e), 102400);
+    std::string file = read_file(part);
+    int64_t end = store_ctrl_entry_prefix_end(e);
+    EXPECT_TRUE(file.compare(0, static_cast<std::size_t>(end), body, 0,
+                             static_cast<std::size_t>(end)) == 0);
+    store_test::drop_entry(e);
 }
 
 // Clients and workers each hold a thread: with room for the loop, the client
