@@ -319,39 +319,35 @@ struct FaultOrigin {
     proxy_test::ScriptedServer server_;
 };
 
-TEST_F(HttpStoreFixture, LyingContentRangeIsRefused) {
-    std::string body = pattern_bytes(16 * kMiB, 6);
-    FaultOrigin origin(body, FaultOrigin::lying);
-    {
-        Store store(cache);
-        BrowserOptions o = opts("/lying.bin", "1301");
-        o.port = origin.port();
-        Browser b(store, o);
-        b.start();
-        ASSERT_TRUE(b.wait_done(120));
-        EXPECT_TRUE(b.body() == body);
-        ASSERT_TRUE(entries_gone(store));
+// A lying Content-Range is refused (the worker reports MSG_WORKER_REST_OFF);
+// a range cut in the middle leaves its rest to a later worker. Either way the
+// file ends complete and correct.
+TEST_F(HttpStoreFixture, FaultyRangeAnswersStillGiveTheWholeFile) {
+    struct Case {
+        const char* name;
+        FaultOrigin::Mode mode;
+        const char* logged;  // "" when nothing particular is logged
+    } cases[] = {{"lying Content-Range", FaultOrigin::lying, ") != off_to("},
+                 {"range cut in the middle", FaultOrigin::cut_once, ""}};
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string id = std::to_string(1300 + n);
+        std::string body = pattern_bytes(16 * kMiB, 6 + n++);
+        FaultOrigin origin(body, c.mode);
+        {
+            Store store(cache);
+            BrowserOptions o = opts("/fault.bin", id);
+            o.port = origin.port();
+            Browser b(store, o);
+            b.start();
+            ASSERT_TRUE(b.wait_done(120)) << c.name;
+            EXPECT_TRUE(b.body() == body) << c.name;
+            ASSERT_TRUE(entries_gone(store)) << c.name;
+        }
+        EXPECT_GE(origin.ranged(), 1) << c.name;
+        EXPECT_NE(log->text().find(c.logged), std::string::npos) << c.name;
+        EXPECT_TRUE(read_file(cache_path(cache, id)) == body) << c.name;
     }
-    EXPECT_GE(origin.ranged(), 1);
-    EXPECT_NE(log->text().find(") != off_to("), std::string::npos) << log->text();
-    EXPECT_TRUE(read_file(cache_path(cache, "1301")) == body);
-}
-
-TEST_F(HttpStoreFixture, RangeCutInTheMiddleIsFinishedByALaterWorker) {
-    std::string body = pattern_bytes(16 * kMiB, 7);
-    FaultOrigin origin(body, FaultOrigin::cut_once);
-    {
-        Store store(cache);
-        BrowserOptions o = opts("/cut.bin", "1401");
-        o.port = origin.port();
-        Browser b(store, o);
-        b.start();
-        ASSERT_TRUE(b.wait_done(120));
-        EXPECT_TRUE(b.body() == body);
-        ASSERT_TRUE(entries_gone(store));
-    }
-    EXPECT_GE(origin.ranged(), 1);
-    EXPECT_TRUE(read_file(cache_path(cache, "1401")) == body);
 }
 
 // The origin stalls after the prefetch: the client is parked when the browser

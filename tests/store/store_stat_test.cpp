@@ -237,6 +237,7 @@ TEST(StoreStatLine, ReachesTheLoggingServerByteForByte) {
     TempDir dir;
     LOGSVR svr;
     ASSERT_EQ(logsvr_open(svr, 0, dir.folder()), 0);
+    svr.stat_file = dir.folder() + LOGSVR_STAT_FILE;
     std::atomic<bool> stop{false};
     std::string report;
     std::thread server([&] {

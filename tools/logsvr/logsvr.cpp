@@ -96,7 +96,8 @@ std::string receive_upload(LOGSVR& svr, platform::TcpSocket& conn, const DumpHea
 // Appends the line exactly as received, line end included, so that a test can
 // compare it byte for byte with what the client sent.
 std::string store_stat(LOGSVR& svr, const std::string& raw, const std::string& line) {
-    std::string path = svr.store_dir + LOGSVR_STAT_FILE;
+    if (svr.stat_file.empty()) return "stat " + line;
+    const std::string& path = svr.stat_file;
     std::FILE* fp = std::fopen(path.c_str(), "ab");
     if (fp == nullptr) return "error cannot open " + path;
     bool ok = std::fwrite(raw.data(), 1, raw.size(), fp) == raw.size();

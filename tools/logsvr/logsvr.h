@@ -30,6 +30,7 @@ constexpr int LOGSVR_IDLE_MS = 30000;                       // a client silent t
 struct LOGSVR {
     platform::TcpListener listener;
     std::string store_dir;  // where uploads go, ending with "/"
+    std::string stat_file;  // where statistics lines go; "" keeps none
 };
 
 // Listens on 127.0.0.1:port (0 = any free port) and stores uploads under
