@@ -8,6 +8,7 @@
 
 #include "../e2e/proxy/harness.h"
 #include "acl_workq.h"
+#include "logsvr.h"
 #include "platform/file.h"
 #include "store/store_ctrl.h"
 #include "store/store_file.h"
@@ -113,8 +114,18 @@ TEST_F(HttpStoreFixture, RateLimitedFileArrivesWholeOverSeveralConnections) {
 TEST_F(HttpStoreFixture, TwoBrowsersShareOneEntryAndAThirdGetsTheFinishedFile) {
     const int64_t size = 16 * kMiB;
     std::string body = put_file("shared.bin", size, 2);
+    // The completed, saved download reports its statistics line.
+    LOGSVR svr;
+    ASSERT_EQ(logsvr_open(svr, 0, dir.folder() + "logsvr"), 0);
+    svr.stat_file = dir.folder() + "logsvr/" + LOGSVR_STAT_FILE;
+    std::atomic<bool> stop_svr{false};
+    std::thread svr_thread([&] {
+        logsvr_run(
+            svr, 1, [&] { return stop_svr.load(); }, [](const std::string&) {});
+    });
     {
         Store store(cache);
+        http_ctrl_set_logger(store.ctrl, "127.0.0.1", svr.listener.port());
         Browser a(store, opts("/slow/shared.bin", "1002"));
         a.start();
         ASSERT_TRUE(tarvo_test::wait_until([&] { return store_ctrl_entries(store.base()) == 1; }));
@@ -133,6 +144,15 @@ TEST_F(HttpStoreFixture, TwoBrowsersShareOneEntryAndAThirdGetsTheFinishedFile) {
                       std::to_string(h.bytes) + "\n";
         EXPECT_LE(served, size + size / 20) << "the origin served the file more than once:\n"
                                             << detail;
+        EXPECT_TRUE(tarvo_test::wait_until([&] { return fs::exists(svr.stat_file); }));
+        std::string line = read_file(svr.stat_file);
+        EXPECT_EQ(line.rfind("client_download_stat:uid=0|rc=1002|total_len=16777216|http(len=", 0),
+                  0u)
+            << line;
+        EXPECT_NE(line.find(",speed="), std::string::npos) << line;
+        EXPECT_EQ(line.substr(line.size() - std::min<std::size_t>(line.size(), 21)),
+                  "|p2p(len=0,speed=0)\r\n")
+            << line;
 
         // A third browser is served from the finished file and leaves.
         std::size_t hits_before = nginx->hits().size();
@@ -144,6 +164,8 @@ TEST_F(HttpStoreFixture, TwoBrowsersShareOneEntryAndAThirdGetsTheFinishedFile) {
         // Only its own upstream request (closed by the store) reached the origin.
         EXPECT_EQ(nginx->hits().size(), hits_before + 1);
     }
+    stop_svr = true;
+    svr_thread.join();
     EXPECT_EQ(log->count("open file("), 0) << log->text();
 }
 
