@@ -13,6 +13,10 @@ void free_plain_entry(STORE_CTRL_ENTRY* entry) {
     std::free(entry);
 }
 
+STORE_CTRL_ENTRY* new_plain_entry(STORE_CTRL* ctrl, STORE_CLIENT* client) {
+    return store_ctrl_entry_alloc(ctrl, client, sizeof(STORE_CTRL_ENTRY));
+}
+
 int count_completion(STORE_CTRL_ENTRY*) {
     TestCtrl::completions++;
     return TestCtrl::complete_answer;
@@ -22,6 +26,7 @@ int count_completion(STORE_CTRL_ENTRY*) {
 
 TestCtrl::TestCtrl() {
     ctrl = store_ctrl_alloc(nullptr, sizeof(STORE_CTRL));
+    ctrl->ops.ctrl_entry_new = new_plain_entry;
     ctrl->ops.ctrl_entry_free = free_plain_entry;
     ctrl->ops.on_complete = count_completion;
     completions = 0;
