@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev
   # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
-  # end-to-end proxy tests: a real web server and client
+  # end-to-end proxy tests and the download store's tests: a real web server and client
   nginx-light curl
   # proxy tests in a real browser: headless Chromium's CORS preflight
   chromium
@@ -27,6 +27,8 @@ bench_packages=(
   # proxy benchmark: load generator and the proxies it compares against
   apache2-utils tinyproxy squid
   libbenchmark-dev
+  # download store benchmark: the multi-connection downloaders it compares against
+  aria2 axel
 )
 
 if [[ "${1:-}" == "--bench" ]]; then

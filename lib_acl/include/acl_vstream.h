@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,11 @@ int acl_vstream_buffed_writen(ACL_VSTREAM* stream, const void* data, std::size_t
 
 // Sends the write buffer. 0, or ACL_VSTREAM_EOF.
 int acl_vstream_fflush(ACL_VSTREAM* stream);
+
+// File streams: sends the write buffer, drops what the read buffer holds and
+// moves the descriptor to `offset` from the start. The new offset, or -1 (the
+// stream is flagged when the move failed).
+std::int64_t acl_vstream_fseek(ACL_VSTREAM* stream, std::int64_t offset);
 
 // One send (or file write) call without waiting: the bytes written, 0 when the
 // descriptor would block, ACL_VSTREAM_EOF on failure (the stream is flagged).

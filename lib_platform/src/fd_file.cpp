@@ -1,6 +1,7 @@
 #include "platform/fd_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,8 +44,30 @@ long fd_write(int fd, const void* buf, std::size_t len) {
     return static_cast<long>(n);
 }
 
+long fd_pwrite(int fd, const void* buf, std::size_t len, std::int64_t offset) {
+    ssize_t n;
+    do {
+        n = ::pwrite(fd, buf, len, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
 std::int64_t fd_seek(int fd, std::int64_t offset) {
     return static_cast<std::int64_t>(::lseek(fd, static_cast<off_t>(offset), SEEK_SET));
+}
+
+int fd_truncate(int fd, std::int64_t length) {
+    int rc;
+    do {
+        rc = ::ftruncate(fd, static_cast<off_t>(length));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : -1;
+}
+
+std::int64_t fd_size(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
 }
 
 }  // namespace platform

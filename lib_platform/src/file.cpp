@@ -28,6 +28,12 @@ std::int64_t file_size(const char* path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+int file_access_rw(const char* path) { return ::access(path, R_OK | W_OK) == 0 ? 0 : -1; }
+
+int file_rename(const char* from, const char* to) { return std::rename(from, to) == 0 ? 0 : -1; }
+
+int file_unlink(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+
 int file_truncate(const char* path) { return ::truncate(path, 0) == 0 ? 0 : -1; }
 
 int make_folders(const char* path) {

@@ -93,6 +93,19 @@ std::string receive_upload(LOGSVR& svr, platform::TcpSocket& conn, const DumpHea
     return line + (h.size == std::to_string(received) ? " ok" : " size-mismatch");
 }
 
+// Appends the line exactly as received, line end included, so that a test can
+// compare it byte for byte with what the client sent.
+std::string store_stat(LOGSVR& svr, const std::string& raw, const std::string& line) {
+    if (svr.stat_file.empty()) return "stat " + line;
+    const std::string& path = svr.stat_file;
+    std::FILE* fp = std::fopen(path.c_str(), "ab");
+    if (fp == nullptr) return "error cannot open " + path;
+    bool ok = std::fwrite(raw.data(), 1, raw.size(), fp) == raw.size();
+    if (std::fclose(fp) != 0) ok = false;
+    if (!ok) return "error cannot write " + path;
+    return "stat " + line;
+}
+
 }  // namespace
 
 int logsvr_open(LOGSVR& svr, int port, const std::string& store_dir) {
@@ -118,7 +131,7 @@ std::string logsvr_serve(LOGSVR& svr, platform::TcpSocket& conn) {
     std::string rest = data.substr(eol + 1);
 
     if (line.compare(0, std::char_traits<char>::length(kDumpWord), kDumpWord) != 0)
-        return "stat " + line;
+        return store_stat(svr, data.substr(0, eol + 1), line);
     DumpHeader h;
     if (!parse_header(line.substr(std::char_traits<char>::length(kDumpWord)), h))
         return "error bad dump header: " + line;

@@ -24,11 +24,13 @@
 
 constexpr int LOGSVR_LINE_MAX = 8192;             // longest first line accepted, "\r\n" included
 constexpr long long LOGSVR_BODY_MAX = 1LL << 30;  // uploads are cut off beyond this
-constexpr int LOGSVR_IDLE_MS = 30000;             // a client silent this long is dropped
+constexpr const char* LOGSVR_STAT_FILE = "stat_lines.log";  // statistics lines, in order
+constexpr int LOGSVR_IDLE_MS = 30000;                       // a client silent this long is dropped
 
 struct LOGSVR {
     platform::TcpListener listener;
     std::string store_dir;  // where uploads go, ending with "/"
+    std::string stat_file;  // where statistics lines go; "" keeps none
 };
 
 // Listens on 127.0.0.1:port (0 = any free port) and stores uploads under

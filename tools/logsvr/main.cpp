@@ -4,7 +4,8 @@
 //
 // Listens on 127.0.0.1:port (default 8887; 0 picks a free port), prints
 // "listening port=<port>", then one line per connection (see logsvr.h). Stores
-// uploads under store_dir (default "logsvr_store" in the current folder). Ends
+// uploads under store_dir (default "logsvr_store" in the current folder) and
+// appends every statistics line, as received, to stat_lines.log there. Ends
 // after `count` connections when -n is given, otherwise runs until killed.
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
         std::perror("tarvo_logsvr: listen");
         return 1;
     }
+    svr.stat_file = svr.store_dir + LOGSVR_STAT_FILE;
     std::printf("listening port=%d\n", svr.listener.port());
     std::fflush(stdout);
     logsvr_run(

@@ -335,6 +335,20 @@ int acl_vstream_fflush(ACL_VSTREAM* stream) {
     return rc < 0 ? ACL_VSTREAM_EOF : 0;
 }
 
+std::int64_t acl_vstream_fseek(ACL_VSTREAM* stream, std::int64_t offset) {
+    if (acl_vstream_fflush(stream) < 0) return -1;
+    stream->read_pos = 0;
+    stream->read_cnt = 0;
+    std::int64_t at = platform::fd_seek(stream->fd, offset);
+    if (at < 0) {
+        set_error(stream, errno);
+        return -1;
+    }
+    // A read that met the end before may find data at the new place.
+    stream->flag &= ~static_cast<unsigned>(ACL_VSTREAM_FLAG_EOF);
+    return at;
+}
+
 int acl_vstream_fprintf(ACL_VSTREAM* stream, const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);

@@ -22,7 +22,13 @@ int fd_close(int fd);
 // One read or write call; an interrupted call is repeated.
 long fd_read(int fd, void* buf, std::size_t len);
 long fd_write(int fd, const void* buf, std::size_t len);
+// One write at `offset` without moving the file position.
+long fd_pwrite(int fd, const void* buf, std::size_t len, std::int64_t offset);
 // Moves to `offset` from the start; the new offset or -1.
 std::int64_t fd_seek(int fd, std::int64_t offset);
+// Sets the end of the file at `length` (shorter or longer). 0 or -1.
+int fd_truncate(int fd, std::int64_t length);
+// Size of the open file, or -1.
+std::int64_t fd_size(int fd);
 
 }  // namespace platform

@@ -16,6 +16,16 @@ std::int64_t file_size(const char* path);
 // Cuts the file at `path` to zero length. 0, or -1 on failure.
 int file_truncate(const char* path);
 
+// Whether `path` exists and may be read and written by this process. 0, or
+// -1 with errno (ENOENT when it does not exist, EACCES when access is refused).
+int file_access_rw(const char* path);
+
+// Renames `from` to `to`, replacing a file of that name. 0, or -1 with errno.
+int file_rename(const char* from, const char* to);
+
+// Deletes the file. 0, or -1 with errno.
+int file_unlink(const char* path);
+
 // Creates `path` and every missing parent folder. 0 when the folder exists
 // afterwards, -1 otherwise.
 int make_folders(const char* path);

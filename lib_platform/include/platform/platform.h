@@ -22,6 +22,7 @@
 //   registry.h       the registry file
 //   file.h           files opened with the rights the programs expect
 //   fd_file.h        files by descriptor, for buffered file streams
+//   file_sizing.h    sizing a file without writing it (the file mapping's twin)
 //   file_lock.h      an exclusive lock taken without waiting
 //   net_errors.h     socket start-up and error codes
 //   socket.h         IPv4 TCP sockets for the stream engine
@@ -41,6 +42,7 @@
 #include "platform/fd_file.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
+#include "platform/file_sizing.h"
 #include "platform/limits.h"
 #include "platform/net_errors.h"
 #include "platform/poller.h"
