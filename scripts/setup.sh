@@ -12,7 +12,8 @@ packages=(
   clang-format
   # testing
   libgtest-dev libgmock-dev
-  # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
+  # fuzzing (HTTP parsers, P2P datagram readers): clang with libFuzzer and the
+  # sanitizer runtimes
   clang libclang-rt-14-dev
   # end-to-end proxy tests: a real web server and client
   nginx-light curl

@@ -3,6 +3,7 @@
 #include "acl_msg.h"
 #include "acl_workq.h"
 #include "proxy/aio_proxy.h"
+#include "service_p2p.h"
 
 namespace {
 
@@ -18,10 +19,13 @@ void service_init(SERVICE_CONF& conf) {
 
     _read_config(&conf);
     acl_debug_init(conf.debug_level.c_str());
+    service_p2p_register(conf);
 
     std::string cache_path = conf.cache_path;
     if (!cache_path.empty() && cache_path.back() == '/') cache_path.pop_back();
     acl_msg_info("%s(%d): cache_path=%s", __func__, __LINE__, cache_path.c_str());
+
+    service_uploader_args_init(conf);
 
     std::string addr = conf.listen_ip + ":" + std::to_string(conf.listen_port);
     conf.proxy = aio_proxy_create(addr.c_str(), conf.cap_title);
