@@ -54,7 +54,7 @@ constexpr std::uint32_t CRASH_STACK_OVERFLOW = 0xC00000FD;
 struct CrashFault {
     int signo = 0;
     int si_code = 0;
-    bool stack_guard = false;  // SIGSEGV in the guard area below the stack
+    bool stack_guard = false;   // SIGSEGV in the guard area below the stack
     bool file_mapping = false;  // SIGBUS address inside a mapped file
 };
 

@@ -10,10 +10,10 @@
 #include <string>
 
 struct CrashVersion {
-    bool present = false;   // false: the build has no version
-    std::string product;    // product name
-    std::uint32_t ms = 0;   // most significant half
-    std::uint32_t ls = 0;   // least significant half
+    bool present = false;  // false: the build has no version
+    std::string product;   // product name
+    std::uint32_t ms = 0;  // most significant half
+    std::uint32_t ls = 0;  // least significant half
 };
 
 // This build's product name and version.

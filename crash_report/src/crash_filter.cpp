@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int kParkTimeoutMs = 3000;       // other threads answer at once unless blocked
-constexpr int kSymbolTimeoutMs = 20000;    // the helper reads debug information cold
+constexpr int kParkTimeoutMs = 3000;     // other threads answer at once unless blocked
+constexpr int kSymbolTimeoutMs = 20000;  // the helper reads debug information cold
 
 platform::SystemDetails g_system;
 platform::StackFrame g_frames[platform::DEBUG_FRAMES_MAX];
@@ -41,8 +41,8 @@ void write_report(CrashState& st, int fd, int sig, const siginfo_t* info,
     CrashFault fault;
     fault.signo = sig;
     fault.si_code = info != nullptr ? info->si_code : 0;
-    fault.stack_guard = sig == SIGSEGV &&
-                        platform::proc_is_stack_guard(maps, addr, regs.gregs[platform::TREG_RSP]);
+    fault.stack_guard =
+        sig == SIGSEGV && platform::proc_is_stack_guard(maps, addr, regs.gregs[platform::TREG_RSP]);
     fault.file_mapping = sig == SIGBUS && in_file_mapping(maps, addr);
 
     CrashReportHead head;
@@ -112,7 +112,8 @@ void crash_filter(int sig, void* info_ptr, void* context) {
 
     g_crash.signo = sig;
     g_crash.si_code = info != nullptr ? info->si_code : 0;
-    g_crash.fault_address = reinterpret_cast<std::uint64_t>(info != nullptr ? info->si_addr : nullptr);
+    g_crash.fault_address =
+        reinterpret_cast<std::uint64_t>(info != nullptr ? info->si_addr : nullptr);
     platform::thread_registers_from_context(context, self, g_crash.crashing);
     g_crash.other_count = platform::thread_park_others(kParkTimeoutMs, &g_crash.others);
 

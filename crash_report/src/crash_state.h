@@ -21,7 +21,7 @@ struct CrashState {
     // then publishes it, so a crash never reads a half-written text.
     char uploader_args[2][CRASH_PATH_MAX] = {};
     std::atomic<int> args_current{0};
-    char product_line[512] = {};  // "Tarvo version 1.0"
+    char product_line[512] = {};   // "Tarvo version 1.0"
     char version_dotted[64] = {};  // "1.0.0.0"
 
     char scratch[CRASH_SCRATCH] = {};

@@ -45,8 +45,8 @@ void on_signal(int sig, siginfo_t* info, void* context) { g_handler(sig, info, c
 }  // namespace
 
 int crash_signal_attach_thread() {
-    void* stack = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* stack =
+        ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (stack == MAP_FAILED) return -1;
     stack_t ss = {};
     ss.ss_sp = stack;

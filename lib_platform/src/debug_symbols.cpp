@@ -75,7 +75,8 @@ void lookup(Dwfl* dwfl, std::uint64_t pc, bool is_return, FrameSymbol& out) {
     if (mod == nullptr) return;
     GElf_Off offset = 0;
     GElf_Sym sym;
-    if (const char* name = dwfl_module_addrinfo(mod, at, &offset, &sym, nullptr, nullptr, nullptr)) {
+    if (const char* name =
+            dwfl_module_addrinfo(mod, at, &offset, &sym, nullptr, nullptr, nullptr)) {
         int status = -1;
         char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
         copy_cut(out.name, sizeof(out.name), status == 0 && plain != nullptr ? plain : name);
@@ -94,8 +95,8 @@ void lookup(Dwfl* dwfl, std::uint64_t pc, bool is_return, FrameSymbol& out) {
 }
 
 [[noreturn]] void helper_main(int fd, pid_t program) {
-    static const Dwfl_Callbacks callbacks = {
-        dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr, nullptr};
+    static const Dwfl_Callbacks callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo,
+                                             nullptr, nullptr};
     for (;;) {
         Request req;
         if (!recv_all(fd, &req, sizeof(req), -1)) ::_exit(0);

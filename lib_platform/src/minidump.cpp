@@ -165,7 +165,8 @@ StackRange write_stack(Out& out, const ProcMaps& maps, const ThreadRegisters& r)
             region = &c;
             break;
         }
-        if (c.start - sp <= 4096 * 256 && (region == nullptr || c.start < region->start)) region = &c;
+        if (c.start - sp <= 4096 * 256 && (region == nullptr || c.start < region->start))
+            region = &c;
     }
     if (region == nullptr) return s;
     std::uint64_t lo = sp - kRedZone;

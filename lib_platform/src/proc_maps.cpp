@@ -139,7 +139,8 @@ int proc_maps_read(ProcMaps& out) {
         if (!make_module(out, g_regions[i], g_modules[mods])) continue;
         ProcModule& m = g_modules[mods];
         bool known = false;
-        for (int k = 0; k < mods; k++) known = known || same_path(g_text, g_regions[i], g_modules[k].path);
+        for (int k = 0; k < mods; k++)
+            known = known || same_path(g_text, g_regions[i], g_modules[k].path);
         if (known) continue;
         for (int k = i + 1; k < count; k++) {
             const ProcRegion& r = g_regions[k];

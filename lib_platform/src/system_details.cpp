@@ -72,9 +72,12 @@ void read_cpu(SystemDetails& out) {
             out.vendor[n] = '\0';
         }
         out.mhz = static_cast<int>(value_dec(g_buf, "cpu MHz", static_cast<std::uint64_t>(-1)));
-        out.cpu_family = static_cast<int>(value_dec(g_buf, "cpu family", static_cast<std::uint64_t>(-1)));
-        out.cpu_model = static_cast<int>(value_dec(g_buf, "model\t", static_cast<std::uint64_t>(-1)));
-        out.cpu_stepping = static_cast<int>(value_dec(g_buf, "stepping", static_cast<std::uint64_t>(-1)));
+        out.cpu_family =
+            static_cast<int>(value_dec(g_buf, "cpu family", static_cast<std::uint64_t>(-1)));
+        out.cpu_model =
+            static_cast<int>(value_dec(g_buf, "model\t", static_cast<std::uint64_t>(-1)));
+        out.cpu_stepping =
+            static_cast<int>(value_dec(g_buf, "stepping", static_cast<std::uint64_t>(-1)));
     }
     // "0-3,6": ranges of processors on line.
     if (safe_read_file("/sys/devices/system/cpu/online", g_buf, sizeof(g_buf)) > 0) {
@@ -96,8 +99,8 @@ void read_memory(SystemDetails& out) {
         out.phys_total_kb = value_dec(g_buf, "MemTotal", 0);
         out.phys_avail_kb = value_dec(g_buf, "MemAvailable", value_dec(g_buf, "MemFree", 0));
         if (out.phys_total_kb > 0 && out.phys_avail_kb <= out.phys_total_kb)
-            out.memory_load = static_cast<unsigned>(
-                (out.phys_total_kb - out.phys_avail_kb) * 100 / out.phys_total_kb);
+            out.memory_load = static_cast<unsigned>((out.phys_total_kb - out.phys_avail_kb) * 100 /
+                                                    out.phys_total_kb);
     }
     if (safe_read_file("/proc/self/status", g_buf, sizeof(g_buf)) > 0) {
         std::uint64_t used = value_dec(g_buf, "VmSize", 0);

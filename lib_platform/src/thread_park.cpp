@@ -45,7 +45,8 @@ void thread_registers_from_context(const void* context, int tid, ThreadRegisters
     const auto* uc = static_cast<const ucontext_t*>(context);
     regs.tid = tid;
     static_assert(NGREG == 23, "mcontext layout");
-    for (int i = 0; i < NGREG; i++) regs.gregs[i] = static_cast<std::uint64_t>(uc->uc_mcontext.gregs[i]);
+    for (int i = 0; i < NGREG; i++)
+        regs.gregs[i] = static_cast<std::uint64_t>(uc->uc_mcontext.gregs[i]);
     regs.has_fpstate = uc->uc_mcontext.fpregs != nullptr;
     if (regs.has_fpstate) {
         const auto* fp = reinterpret_cast<const unsigned char*>(uc->uc_mcontext.fpregs);

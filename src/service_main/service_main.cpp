@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "acl_msg.h"
+#include "acl_workq.h"
 #include "crash_report.h"
 #include "crash_seam.h"
-#include "acl_workq.h"
 #include "platform/file.h"
 #include "platform/limits.h"
 #include "platform/net_errors.h"

@@ -27,7 +27,8 @@ struct Kind {
 
 const Kind kKinds[] = {
     {"null_write", SIGSEGV, "C0000005 ACCESS_VIOLATION", "crash_seam_null_write()", true, true},
-    {"divide_by_zero", SIGFPE, "C0000094 INT_DIVIDE_BY_ZERO", "crash_seam_divide_by_zero()", true, true},
+    {"divide_by_zero", SIGFPE, "C0000094 INT_DIVIDE_BY_ZERO", "crash_seam_divide_by_zero()", true,
+     true},
     {"stack_overflow", SIGSEGV, "C00000FD STACK_OVERFLOW", "crash_seam_recurse(int)", true, false},
     {"worker_abort", SIGABRT, "00000006 Aborted", "crash_seam_abort_job(int, ACL_WORKER_ATTR*)",
      false, false},
@@ -72,12 +73,12 @@ TEST_P(CrashKinds, LeaveReportAndDumpAndEndWithTheSignal) {
     static const std::regex fault(R"(Fault address:  [0-9A-F]{8,} [0-9A-F]{2}:[0-9A-F]{8} /.+)");
     bool fault_seen = false;
     bool frame_seen = false;
-    std::regex frame_line("[0-9A-F]{8,}  [0-9A-F]{8,}  .*" +
-                          std::regex_replace(std::string(k.function),
-                                             std::regex(R"([()*+])"), R"(\$&)") +
-                          R"(\+[0-9A-F]+)"
+    std::regex frame_line(
+        "[0-9A-F]{8,}  [0-9A-F]{8,}  .*" +
+        std::regex_replace(std::string(k.function), std::regex(R"([()*+])"), R"(\$&)") +
+        R"(\+[0-9A-F]+)"
 #ifndef NDEBUG
-                          R"(  /.*src/service_main/crash_seam\.cpp line [0-9]+)"
+        R"(  /.*src/service_main/crash_seam\.cpp line [0-9]+)"
 #endif
     );
     for (const std::string& line : report_lines(run.report)) {
@@ -113,9 +114,8 @@ TEST(CrashMinidump, EveryStreamAndRecordLiesInTheFile) {
     minidump_test::Dump d = minidump_test::read_dump(run.dump);
     for (const auto& p : d.problems) ADD_FAILURE() << p;
 
-    const std::vector<std::uint32_t> expected = {3,          4,          5,          6,
-                                                 7,          15,         0x47670003, 0x47670004,
-                                                 0x47670006, 0x47670008, 0x47670009};
+    const std::vector<std::uint32_t> expected = {
+        3, 4, 5, 6, 7, 15, 0x47670003, 0x47670004, 0x47670006, 0x47670008, 0x47670009};
     EXPECT_EQ(d.stream_order, expected);
     EXPECT_EQ(d.arch, 9);  // AMD64
     EXPECT_EQ(d.platform_id, 0x8201u);

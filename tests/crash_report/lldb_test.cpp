@@ -19,10 +19,10 @@ TEST(CrashLldb, OpensTheDumpWithEveryThread) {
     std::string out;
     platform::ChildOptions o;
     o.cwd = dir.str();
-    int status = platform::run_program({"/usr/bin/lldb", "--core", dir.file("tarvoproxy.dmp"),
-                                        run.program, "-b", "-o", "thread list", "-o", "bt", "-o",
-                                        "bt all"},
-                                       out, 300000, o);
+    int status =
+        platform::run_program({"/usr/bin/lldb", "--core", dir.file("tarvoproxy.dmp"), run.program,
+                               "-b", "-o", "thread list", "-o", "bt", "-o", "bt all"},
+                              out, 300000, o);
     ASSERT_EQ(status, 0) << out;
 
     // "thread list": the crashing thread first, stopped by its signal.

@@ -186,7 +186,8 @@ Dump read_dump(const std::string& b) {
     if (has(7)) read_system_info(r, d, d.streams[7]);
     if (has(15)) {
         expect_size(r, "misc info", d.streams[15], 24);
-        if (r.in_file(d.streams[15].rva, 24, "misc info")) d.misc_pid = r.u32(d.streams[15].rva + 8);
+        if (r.in_file(d.streams[15].rva, 24, "misc info"))
+            d.misc_pid = r.u32(d.streams[15].rva + 8);
     }
     auto text = [&](std::uint32_t t) {
         return has(t) && r.in_file(d.streams[t].rva, d.streams[t].size, "text stream")

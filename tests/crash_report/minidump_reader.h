@@ -31,7 +31,7 @@ struct Module {
 };
 
 struct Dump {
-    std::vector<std::string> problems;  // empty for a sound file
+    std::vector<std::string> problems;          // empty for a sound file
     std::map<std::uint32_t, Location> streams;  // by type
     std::vector<std::uint32_t> stream_order;
     std::vector<Thread> threads;

@@ -21,9 +21,9 @@
 
 namespace platform {
 
-constexpr int DEBUG_FRAMES_MAX = 64;     // frames walked at most
-constexpr int DEBUG_NAME_MAX = 256;      // bytes of a symbol name kept, NUL included
-constexpr int DEBUG_FILE_MAX = 256;      // bytes of a source path kept, NUL included
+constexpr int DEBUG_FRAMES_MAX = 64;  // frames walked at most
+constexpr int DEBUG_NAME_MAX = 256;   // bytes of a symbol name kept, NUL included
+constexpr int DEBUG_FILE_MAX = 256;   // bytes of a source path kept, NUL included
 
 struct StackFrame {
     std::uint64_t pc = 0;  // program counter

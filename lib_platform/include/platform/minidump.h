@@ -60,8 +60,8 @@ enum MinidumpStream : std::uint32_t {
 struct MinidumpCrash {
     int signo = 0;
     int si_code = 0;
-    std::uint64_t fault_address = 0;  // si_addr
-    ThreadRegisters crashing;         // the crashing thread, from its signal context
+    std::uint64_t fault_address = 0;          // si_addr
+    ThreadRegisters crashing;                 // the crashing thread, from its signal context
     const ThreadRegisters* others = nullptr;  // the parked threads
     int other_count = 0;
 };

@@ -13,10 +13,10 @@
 
 namespace platform {
 
-constexpr int PROC_MAPS_MAX = 4096;      // regions kept; more are dropped
-constexpr int PROC_MODULES_MAX = 512;    // modules kept
-constexpr int PROC_PATH_MAX = 260;       // bytes of a module path kept, NUL included
-constexpr int PROC_BUILD_ID_MAX = 64;    // bytes of an ELF build id kept
+constexpr int PROC_MAPS_MAX = 4096;    // regions kept; more are dropped
+constexpr int PROC_MODULES_MAX = 512;  // modules kept
+constexpr int PROC_PATH_MAX = 260;     // bytes of a module path kept, NUL included
+constexpr int PROC_BUILD_ID_MAX = 64;  // bytes of an ELF build id kept
 
 struct ProcRegion {
     std::uint64_t start = 0, end = 0;

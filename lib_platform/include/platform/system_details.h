@@ -9,10 +9,10 @@ namespace platform {
 
 struct SystemDetails {
     bool os_known = false;
-    char sysname[65] = {};  // "Linux"
-    char release[65] = {};  // "6.1.0-18-amd64"
-    char version[65] = {};  // the kernel's build text
-    char machine[65] = {};  // "x86_64"
+    char sysname[65] = {};                         // "Linux"
+    char release[65] = {};                         // "6.1.0-18-amd64"
+    char version[65] = {};                         // the kernel's build text
+    char machine[65] = {};                         // "x86_64"
     int os_major = 0, os_minor = 0, os_build = 0;  // from the release
 
     char vendor[64] = {};  // "GenuineIntel"; "" when /proc/cpuinfo has none

@@ -22,7 +22,7 @@ constexpr int THREAD_PARK_MAX = 512;  // threads recorded; more are left running
 // One thread's registers, as the kernel saved them when the signal arrived.
 struct ThreadRegisters {
     int tid = 0;
-    std::uint64_t gregs[23] = {};  // the general registers, in mcontext order
+    std::uint64_t gregs[23] = {};     // the general registers, in mcontext order
     unsigned char fpstate[512] = {};  // the FXSAVE image
     bool has_fpstate = false;
 };
@@ -39,9 +39,29 @@ void thread_registers_from_context(const void* context, int tid, ThreadRegisters
 
 // Register indexes in ThreadRegisters::gregs (x86-64 mcontext order).
 enum ThreadReg {
-    TREG_R8 = 0, TREG_R9, TREG_R10, TREG_R11, TREG_R12, TREG_R13, TREG_R14, TREG_R15,
-    TREG_RDI, TREG_RSI, TREG_RBP, TREG_RBX, TREG_RDX, TREG_RAX, TREG_RCX, TREG_RSP,
-    TREG_RIP, TREG_EFL, TREG_CSGSFS, TREG_ERR, TREG_TRAPNO, TREG_OLDMASK, TREG_CR2
+    TREG_R8 = 0,
+    TREG_R9,
+    TREG_R10,
+    TREG_R11,
+    TREG_R12,
+    TREG_R13,
+    TREG_R14,
+    TREG_R15,
+    TREG_RDI,
+    TREG_RSI,
+    TREG_RBP,
+    TREG_RBX,
+    TREG_RDX,
+    TREG_RAX,
+    TREG_RCX,
+    TREG_RSP,
+    TREG_RIP,
+    TREG_EFL,
+    TREG_CSGSFS,
+    TREG_ERR,
+    TREG_TRAPNO,
+    TREG_OLDMASK,
+    TREG_CR2
 };
 
 }  // namespace platform
