@@ -178,12 +178,19 @@ StackRange write_stack(Out& out, const ProcMaps& maps, const ThreadRegisters& r)
     return s;
 }
 
-Loc write_thread_list(Out& out, const MinidumpCrash& crash, int count) {
+// A list stream: its 32-bit count, then `count` entries of `entry_size`
+// bytes that the caller writes next.
+Loc begin_list(Out& out, int count, std::uint32_t entry_size) {
     out.align();
-    Loc l{4 + kThreadSize * static_cast<std::uint32_t>(count), out.pos()};
+    Loc l{4 + entry_size * static_cast<std::uint32_t>(count), out.pos()};
     unsigned char head[4];
     put32(head, 0, static_cast<std::uint32_t>(count));
     out.write(head, 4);
+    return l;
+}
+
+Loc write_thread_list(Out& out, const MinidumpCrash& crash, int count) {
+    Loc l = begin_list(out, count, kThreadSize);
     for (int i = 0; i < count; i++) {
         const ThreadRegisters& r = i == 0 ? crash.crashing : crash.others[i - 1];
         unsigned char* t = g_rec;
@@ -201,11 +208,7 @@ Loc write_thread_list(Out& out, const MinidumpCrash& crash, int count) {
 Loc write_memory_list(Out& out, int count) {
     int used = 0;
     for (int i = 0; i < count; i++) used += g_stacks[i].mem.size > 0;
-    out.align();
-    Loc l{4 + kMemoryDescSize * static_cast<std::uint32_t>(used), out.pos()};
-    unsigned char head[4];
-    put32(head, 0, static_cast<std::uint32_t>(used));
-    out.write(head, 4);
+    Loc l = begin_list(out, used, kMemoryDescSize);
     for (int i = 0; i < count; i++) {
         if (g_stacks[i].mem.size == 0) continue;
         unsigned char d[kMemoryDescSize];
@@ -252,11 +255,7 @@ Loc write_module_list(Out& out, const ProcMaps& maps) {
                              ? out.append(cv, 4 + static_cast<std::uint32_t>(m.build_id_len))
                              : Loc{};
     }
-    out.align();
-    Loc l{4 + kModuleSize * static_cast<std::uint32_t>(maps.module_count), out.pos()};
-    unsigned char head[4];
-    put32(head, 0, static_cast<std::uint32_t>(maps.module_count));
-    out.write(head, 4);
+    Loc l = begin_list(out, maps.module_count, kModuleSize);
     for (int i = 0; i < maps.module_count; i++) {
         const ProcModule& m = maps.modules[i];
         unsigned char* e = g_rec;

@@ -59,12 +59,24 @@ void expect_size(Reader& r, const std::string& what, Location l, std::uint64_t s
                   std::to_string(size));
 }
 
-void read_threads(Reader& r, Dump& d, Location l) {
-    if (!r.in_file(l.rva, 4, "thread list")) return;
+// A list stream: a 32-bit count, then the entries. The offsets of the
+// entries that lie in the file.
+std::vector<std::uint64_t> list_entries(Reader& r, Location l, std::uint64_t entry_size,
+                                        const std::string& what) {
+    std::vector<std::uint64_t> at;
+    if (!r.in_file(l.rva, 4, what)) return at;
     std::uint32_t n = r.u32(l.rva);
-    expect_size(r, "thread list", l, 4 + 48ULL * n);
-    for (std::uint32_t i = 0; i < n && r.in_file(l.rva + 4 + 48ULL * i, 48, "thread"); i++) {
-        std::uint64_t at = l.rva + 4 + 48ULL * i;
+    expect_size(r, what, l, 4 + entry_size * n);
+    for (std::uint32_t i = 0; i < n; i++) {
+        std::uint64_t entry = l.rva + 4 + entry_size * i;
+        if (!r.in_file(entry, entry_size, what + " entry")) break;
+        at.push_back(entry);
+    }
+    return at;
+}
+
+void read_threads(Reader& r, Dump& d, Location l) {
+    for (std::uint64_t at : list_entries(r, l, 48, "thread list")) {
         Thread t;
         t.id = r.u32(at);
         t.stack_start = r.u64(at + 24);
@@ -98,11 +110,7 @@ std::string hex(const std::string& raw) {
 }
 
 void read_modules(Reader& r, Dump& d, Location l) {
-    if (!r.in_file(l.rva, 4, "module list")) return;
-    std::uint32_t n = r.u32(l.rva);
-    expect_size(r, "module list", l, 4 + 108ULL * n);
-    for (std::uint32_t i = 0; i < n && r.in_file(l.rva + 4 + 108ULL * i, 108, "module"); i++) {
-        std::uint64_t at = l.rva + 4 + 108ULL * i;
+    for (std::uint64_t at : list_entries(r, l, 108, "module list")) {
         Module m;
         m.base = r.u64(at);
         m.size = r.u32(at + 8);
@@ -119,11 +127,7 @@ void read_modules(Reader& r, Dump& d, Location l) {
 }
 
 void read_memory(Reader& r, Dump& d, Location l) {
-    if (!r.in_file(l.rva, 4, "memory list")) return;
-    std::uint32_t n = r.u32(l.rva);
-    expect_size(r, "memory list", l, 4 + 16ULL * n);
-    for (std::uint32_t i = 0; i < n && r.in_file(l.rva + 4 + 16ULL * i, 16, "memory range"); i++) {
-        std::uint64_t at = l.rva + 4 + 16ULL * i;
+    for (std::uint64_t at : list_entries(r, l, 16, "memory list")) {
         Location mem = r.loc(at + 8);
         r.in_file(mem.rva, mem.size, "memory range");
         d.memory.emplace_back(r.u64(at), mem);
