@@ -8,6 +8,8 @@ set -euo pipefail
 packages=(
   # building
   g++ cmake ninja-build pkg-config
+  # crash reports: the stack walk (libunwind) and debug information (libdw)
+  libunwind-dev libdw-dev
   # one formatting rule for the tree (scripts/check-format.sh)
   clang-format
   # testing
@@ -17,6 +19,8 @@ packages=(
   clang libclang-rt-14-dev
   # end-to-end proxy tests: a real web server and client
   nginx-light curl
+  # crash report tests: the debugger that must open the minidump, and readelf
+  lldb binutils
   # browser proxy setting tests: the desktop's proxy schema and its tool
   libglib2.0-bin gsettings-desktop-schemas
 )
