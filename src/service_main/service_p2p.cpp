@@ -6,6 +6,7 @@
 
 #include "acl_msg.h"
 #include "acl_workq.h"
+#include "crash_report.h"
 #include "p2p_session.h"
 #include "service_registry.h"
 
@@ -41,13 +42,14 @@ std::string service_uploader_args(const SERVICE_CONF& conf, std::uint32_t client
 
 namespace {
 
-std::mutex g_args_mu;  // the one replacement may race a crash report reading them
+std::mutex g_args_mu;  // guards conf.uploader_args against a second writer
 
 }  // namespace
 
 void service_set_uploader_args(SERVICE_CONF& conf, const std::string& args) {
     std::lock_guard<std::mutex> lock(g_args_mu);
     conf.uploader_args = args.substr(0, SERVICE_STRING_MAX);
+    crash_report_set_uploader_args(conf.uploader_args.c_str());
 }
 
 void service_uploader_args_init(SERVICE_CONF& conf) {

@@ -25,8 +25,7 @@ int service_p2p_register(SERVICE_CONF& conf);
 std::string service_uploader_args(const SERVICE_CONF& conf, std::uint32_t client_id);
 
 // Replaces the uploader arguments (cut to SERVICE_STRING_MAX bytes) and hands
-// them to the crash handler. The crash handler, when it is built in, calls
-// its own set-arguments function from here.
+// them to the crash handler, which uses them for the next crash.
 void service_set_uploader_args(SERVICE_CONF& conf, const std::string& args);
 
 // Start-up step: with a known client id the uploader arguments are set now;
