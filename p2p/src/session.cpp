@@ -25,6 +25,7 @@ Session::~Session() {
     timers_.stop();
     {
         std::lock_guard<std::mutex> lock(lock_);
+        std::lock_guard<std::mutex> channel_lock(channel_mu_);
         channel = std::move(channel_);
         fetches_.clear();
     }
@@ -32,7 +33,10 @@ Session::~Session() {
 }
 
 void Session::open_channel_locked() {
-    if (channel_ == nullptr) channel_ = ServerChannel::open(ip_, port_, this);
+    if (channel_ != nullptr) return;
+    std::unique_ptr<ServerChannel> channel = ServerChannel::open(ip_, port_, this);
+    std::lock_guard<std::mutex> channel_lock(channel_mu_);
+    channel_ = std::move(channel);
 }
 
 void Session::post_relogin_locked() {
@@ -109,7 +113,7 @@ void Session::on_relay(std::uint32_t from, const std::string& blob) {
 }
 
 int Session::modify_rc(std::uint64_t rid, int add) {
-    std::lock_guard<std::mutex> lock(lock_);
+    std::lock_guard<std::mutex> channel_lock(channel_mu_);
     if (channel_ == nullptr) return -1;
     return channel_->send_message(add ? P2P_MSG_RC_ADD : P2P_MSG_RC_REMOVE,
                                   [rid](P2pWriter& w) { w.raw64(rid); });

@@ -4,6 +4,11 @@
 // while the fetch table is consulted or changed and while the re-login
 // message runs, and it is never held while the channel is destroyed (the
 // channel's thread may be waiting for it) or while the login handler runs.
+//
+// Announcing and withdrawing resources (modify_rc) takes only channel_mu_, a
+// leaf lock around the channel pointer: the resource list calls it while it
+// holds its own lock, which the session's handlers take under the session
+// lock, so taking the session lock there could deadlock.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +60,7 @@ class Session : public ServerChannelEvents {
 
     std::mutex lock_;  // the session lock: everything below
     std::uint32_t client_id_ = 0;
+    std::mutex channel_mu_;  // also guards channel_ itself; taken after lock_
     std::unique_ptr<ServerChannel> channel_;
     std::map<std::uint64_t, std::unique_ptr<FetchRecord>> fetches_;
     TimerQueue::Id relogin_ = 0;

@@ -1,10 +1,9 @@
 // The service settings record of tarvoproxy: the values of tarvoproxy.ini and
 // the registry, and the core objects every subsystem of the proxy reaches.
 //
-// Filled once during start-up, before any thread that reads it exists. Three
-// fields change later: `client_id` and `login_state`, written by the P2P login
-// callback, and `uploader_args`, replaced once when the client id becomes
-// known (service_set_uploader_args).
+// Filled once during start-up, before any thread that reads it exists. Two
+// fields change later: `client_id`, written by the P2P login callback, and `uploader_args`,
+// replaced once when the client id becomes known (service_set_uploader_args).
 #pragma once
 
 #include <atomic>
@@ -50,9 +49,6 @@ struct SERVICE_CONF {
     std::uint64_t max_space = 0;   // cache limit in bytes
     std::uint64_t space_left = 0;  // seed of the space-left figure
     std::atomic<std::uint32_t> client_id{0};
-    // Last state the P2P login handler reported; 255 until the first report,
-    // 0 while logged in.
-    std::atomic<std::uint16_t> login_state{255};
 
     // Crash hand-off: the uploader and its arguments.
     std::string uploader_path;

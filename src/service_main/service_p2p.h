@@ -13,13 +13,16 @@ struct ACL_WORKER_ATTR;
 #define SERVICE_START_DEBUG_SECTION 50
 
 // The login handler given to the session. Always stores the state and the id
-// in the settings record; a non-zero id is also written to the registry value
-// ClientId, so the next start logs in with it. Called on a P2P thread.
+// in g_client (and the id in the settings record); a non-zero id is also written to the registry
+// value ClientId, so the next start logs in with it. Called on a P2P thread.
 void _p2p_session_onlogin(std::uint16_t state, std::uint32_t client_id);
 
-// Creates the session for conf.session_ip:session_port with the proxy's
-// handlers and logs in with conf.client_id. 0, or -1 after the error line.
-int service_p2p_register(SERVICE_CONF& conf);
+// Start-up step 6.2: the resource module reads the configuration (through
+// _read_config, then sets up g_client and the filter), loads the shared list,
+// queues the disk-space job and the pipe reader, and registers with the
+// session server with the proxy's login handler. The result of
+// p2p_client_init.
+int service_resource_init(SERVICE_CONF& conf);
 
 // The uploader arguments for a known client id: "-u %u -s logsvr_ip:port".
 std::string service_uploader_args(const SERVICE_CONF& conf, std::uint32_t client_id);

@@ -7,6 +7,7 @@
 
 #include "acl_msg.h"
 #include "p2p_clock.h"
+#include "p2p_resource.h"
 #include "p2p_session.h"
 #include "service_conf.h"
 #include "service_p2p.h"
@@ -27,6 +28,14 @@ std::int64_t on_data_received(const char* data, const P2P_DATA_DELIVERY*) {
     return 0;
 }
 
+// The proxy's registration: its login handler and the id read at start.
+int register_proxy(const SERVICE_CONF& conf) {
+    g_client.callbacks = P2P_SESSION_CALLBACKS{};
+    g_client.callbacks.on_login = _p2p_session_onlogin;
+    g_client.client_id = conf.client_id.load();
+    return p2p_client_register(conf.session_ip.c_str(), conf.session_port);
+}
+
 class Session : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -36,7 +45,7 @@ class Session : public ::testing::Test {
         conf.session_ip = svr_.ip();
         conf.session_port = svr_.port();
         conf.client_id = 0;
-        conf.login_state = 255;
+        g_client.login_state = 255;
         g_failed_fetches = 0;
     }
     void TearDown() override {
@@ -52,7 +61,7 @@ class Session : public ::testing::Test {
         return id;
     }
     static bool wait_logged_in() {
-        return tarvo_test::wait_until([] { return service_conf().login_state == 0; }, 20s);
+        return tarvo_test::wait_until([] { return g_client.login_state == 0; }, 20s);
     }
 
     tarvo_test::TempDir dir_;
@@ -61,7 +70,7 @@ class Session : public ::testing::Test {
 
 TEST_F(Session, ClientWithoutIdGetsOneKeepsItInTheRegistryAndLogsInWithItNextTime) {
     SERVICE_CONF& conf = service_conf();
-    ASSERT_EQ(service_p2p_register(conf), 0);
+    ASSERT_EQ(register_proxy(conf), 0);
     ASSERT_TRUE(wait_logged_in()) << svr_.output();
     const std::uint32_t id = conf.client_id;
     ASSERT_NE(id, 0u);
@@ -74,13 +83,13 @@ TEST_F(Session, ClientWithoutIdGetsOneKeepsItInTheRegistryAndLogsInWithItNextTim
     Session_Close();
     ASSERT_TRUE(svr_.wait_for("logout", "id=" + std::to_string(id)));
     conf.client_id = 0;
-    conf.login_state = 255;
+    g_client.login_state = 255;
     std::uint32_t stored = 0;
     ASSERT_EQ(registry_read_int(platform::RegRoot::local_machine, SERVICE_REGISTRY_KEY, "ClientId",
                                 &stored),
               0);
     conf.client_id = stored;
-    ASSERT_EQ(service_p2p_register(conf), 0);
+    ASSERT_EQ(register_proxy(conf), 0);
     ASSERT_TRUE(wait_logged_in());
     EXPECT_EQ(conf.client_id, id);
     EXPECT_EQ(Session_ClientId(), id);
@@ -101,7 +110,7 @@ TEST_F(Session, StandInGoneTheLoginLapsesAndComesBackWhenItIsBack) {
     acl_debug_init("74:4");
     p2p_set_clock(test_clock);
     SERVICE_CONF& conf = service_conf();
-    ASSERT_EQ(service_p2p_register(conf), 0);
+    ASSERT_EQ(register_proxy(conf), 0);
     ASSERT_TRUE(wait_logged_in());
     const std::uint32_t id = conf.client_id;
 
@@ -117,8 +126,9 @@ TEST_F(Session, StandInGoneTheLoginLapsesAndComesBackWhenItIsBack) {
     g_now = t0 + 30000;
     ASSERT_TRUE(tarvo_test::wait_until([&] { return count("send keepalive ") >= 1; }));
     g_now = t0 + 180001;
-    ASSERT_TRUE(tarvo_test::wait_until([&] { return conf.login_state == P2P_LOGIN_STATE_LAPSED; }))
-        << tarvo_test::read_file(log);
+    ASSERT_TRUE(tarvo_test::wait_until([&] {
+        return g_client.login_state == P2P_LOGIN_STATE_LAPSED;
+    })) << tarvo_test::read_file(log);
     EXPECT_FALSE(Session_LoggedIn());
 
     // Re-login every 6 s while nobody answers.
@@ -130,7 +140,7 @@ TEST_F(Session, StandInGoneTheLoginLapsesAndComesBackWhenItIsBack) {
         })) << "re-login "
             << i;
     }
-    EXPECT_EQ(conf.login_state, P2P_LOGIN_STATE_LAPSED);
+    EXPECT_EQ(g_client.login_state, P2P_LOGIN_STATE_LAPSED);
 
     ASSERT_TRUE(svr_.start()) << svr_.output();
     g_now = t0 + 180001 + 6000 * 4;

@@ -30,6 +30,8 @@
 //   udp.h            IPv4 datagram sockets
 //   random.h         the cryptographic random source
 //   clock.h          the monotonic millisecond clock
+//   named_pipe.h     named pipes between the proxy and the desktop program
+//   disk.h           free space of a volume, folder listings
 //   blocking_tcp.h   blocking sockets for small servers and clients
 //   process.h        started programs, supervised children, processes by name
 //   child_process.h  children owned by their parent (test servers, helpers)
@@ -42,10 +44,12 @@
 #include "platform/browser_proxy.h"
 #include "platform/child_process.h"
 #include "platform/clock.h"
+#include "platform/disk.h"
 #include "platform/fd_file.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/limits.h"
+#include "platform/named_pipe.h"
 #include "platform/net_errors.h"
 #include "platform/poller.h"
 #include "platform/process.h"
