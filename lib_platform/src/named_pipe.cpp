@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/socket.h"
+
 namespace platform {
 
 namespace {
@@ -230,6 +232,8 @@ long NamedPipe::write(const void* buf, std::size_t len) {
     }
     return n;
 }
+
+int NamedPipe::wait_readable(int timeout_ms) const { return fd_wait(fd_, WAIT_READ, timeout_ms); }
 
 void NamedPipe::close() {
     if (fd_ >= 0) ::close(fd_);

@@ -156,6 +156,9 @@ int _save_resource_list(void);
 int _check_disk_space(const char* cache_path);
 // The pause after each entry of the walk (1,000 ms); a seam for tests.
 void resource_set_walk_pause_ms(int ms);
+// Where each check stores the space left (p2p_client_init sets the service's
+// registry writer).
+void resource_set_space_saver(int (*save)(void* arg, const char* decimal), void* arg);
 
 // Records of the list (for tests and status).
 int resource_count(void);

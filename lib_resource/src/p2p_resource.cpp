@@ -37,7 +37,6 @@ void pipe_job(int, ACL_WORKER_ATTR*) {
 
 // Declared in disk_space.cpp.
 void resource_disk_space_job(int event_type, ACL_WORKER_ATTR* worker);
-void resource_set_space_saver(int (*save)(void* arg, const char* decimal), void* arg);
 
 bool resource_list_enter(const char* key, P2P_RESOURCE_ITEM* item) {
     return acl_htable_enter(g_client.res_table, key, item) != nullptr;

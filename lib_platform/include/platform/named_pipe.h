@@ -61,6 +61,10 @@ class NamedPipe {
     // nobody reads, EMSGSIZE above PIPE_MESSAGE_MAX).
     long write(const void* buf, std::size_t len);
 
+    // 1 when a read would not block (bytes, or a gone writer), 0 after
+    // `timeout_ms`, -1 on a failed wait.
+    int wait_readable(int timeout_ms) const;
+
     void close();
 
   private:
