@@ -10,6 +10,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   # crash reports: the stack walk (libunwind) and debug information (libdw)
   libunwind-dev libdw-dev
+  # the P2P eligibility filter's patterns: PCRE2, linked as a shared library
+  libpcre2-dev
   # one formatting rule for the tree (scripts/check-format.sh)
   clang-format
   # testing

@@ -122,6 +122,14 @@ int resource_add(std::uint64_t id, const char* file_path, const char* caption, s
     }
     if (file_path == nullptr || caption == nullptr)
         acl_msg_fatal("%s(%d): invalid file path or caption.", __func__, __LINE__);
+    // res_list.dat holds 1 to 260 bytes of path: a record outside that would
+    // make the file unreadable from it on.
+    const std::size_t path_len = std::strlen(file_path);
+    if (path_len == 0 || path_len > P2P_RESOURCE_PATH_MAX) {
+        acl_msg_error("%s(%d): invalid file path size %d", __func__, __LINE__,
+                      static_cast<int>(path_len));
+        return -1;
+    }
     const std::string key = resource_key(id);
     std::lock_guard<std::recursive_mutex> lock(g_client.res_lock);
     if (g_client.closed) return -1;

@@ -92,7 +92,16 @@ int _load_resource_list(void) {
             ret = -1;
             break;
         }
+        // The path is text: a NUL inside ends it, and a path that ends before
+        // its first byte is as invalid as a length of 0.
         item->file_path.resize(std::strlen(item->file_path.c_str()));
+        if (item->file_path.empty()) {
+            acl_msg_error("%s(%d): read a invalid resource file path size. path size is %d",
+                          __func__, __LINE__, 0);
+            delete item;
+            ret = -1;
+            break;
+        }
         item->size = size;
         item->id = std::strtoull(key, nullptr, 16);
         if (!resource_list_enter(key, item)) delete item;  // the first record stays

@@ -31,6 +31,7 @@ TEST_F(ResourceList, LoadingDamagedFilesKeepsTheRecordsBeforeTheDamage) {
         {"path length 260", a + record_bytes("2B", 1, "/" + std::string(259, 'p')), 0, 2},
         {"duplicate id", a + record_bytes("1A", 999, "/c/other.flv") + b, 0, 2},
         {"empty", "", 0, 0},
+        {"path that is only a NUL", a + record_bytes("2B", 1, std::string(1, '\0')) + b, -1, 1},
     };
     for (const Case& c : cases) {
         SetUp();

@@ -53,6 +53,14 @@ TEST_F(ResourceShare, AddBeforeLoginChangesNothing) {
     EXPECT_EQ(svr_.count("add"), 0);
 }
 
+TEST_F(ResourceShare, PathsTheFileCannotHoldAreRefused) {
+    log_in();
+    EXPECT_EQ(resource_add(5, "", "c", 1), -1);
+    EXPECT_EQ(resource_add(5, ("/" + std::string(260, 'p')).c_str(), "c", 1), -1);
+    EXPECT_EQ(resource_count(), 0);
+    EXPECT_FALSE(std::filesystem::exists(list_file()));
+}
+
 TEST_F(ResourceShare, AddIsAnnouncedSavedAndReportedToTheDesktop) {
     log_in();
     DesktopSide desktop;
