@@ -157,3 +157,35 @@ TEST_F(ResourceShare, PeerRequestsAreServedFromTheFileAndAGoneFileIsWithdrawn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ResourceShare, ProxyBeforeTheDesktopRunsOnWithoutReporting) {
+    log_in();
+    resource_test::ProxyReader reader(nullptr);
+    ASSERT_TRUE(tarvo_test::wait_until([&] { return reader.done(); }));
+    EXPECT_EQ(reader.result(), -1);
+    EXPECT_FALSE(g_client.pipe_ready.load());
+    const std::string path = cache_file("9.flv", 10);
+    EXPECT_EQ(resource_add(9, path.c_str(), "c", 10), 0);  // listed, just not reported
+    EXPECT_EQ(resource_count(), 1);
+}
+
+TEST(LocalResProtocol, LongMessagesAreCutNeverOverflowed) {
+    // The longest read the channel delivers, without a NUL.
+    std::string msg = "DELRES_PATH=/nowhere/" + std::string(1024 - 21, 'p');
+    ASSERT_EQ(msg.size(), 1024u);
+    EXPECT_EQ(proto_parser(nullptr, msg.data(), static_cast<int>(msg.size()), nullptr), 0);
+    EXPECT_EQ(proto_parser(nullptr, "DE", 2, nullptr), -1);  // no command
+
+    std::string ready;
+    local_res_ready_build("/cache/1.flv", std::string(3000, 'c').c_str(), ready);
+    EXPECT_EQ(ready.size(), 1024u);
+    EXPECT_EQ(ready.back(), '\0');
+    EXPECT_EQ(ready.compare(0, 20, "RDYPATH=/cache/1.flv"), 0);
+    EXPECT_EQ(ready.substr(ready.size() - 3), std::string("\r\n", 2) + '\0');
+    local_res_ready_build(("/" + std::string(2000, 'p')).c_str(), "cap", ready);
+    EXPECT_EQ(ready.size(), 1024u);
+}
+
+}  // namespace

@@ -2,8 +2,10 @@
 // and against an address where nothing answers.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
+#include "named_pipe.h"
 #include "p2p_wire.h"
 #include "platform/blocking_tcp.h"
 #include "platform/child_process.h"
@@ -20,17 +22,17 @@ class ProxySession : public ::testing::Test {
   protected:
     void SetUp() override { program_ = tarvo_test::copy_program("tarvoproxy", dir_.str()); }
 
-    void start(const std::string& session_ip, int session_port) {
+    void start(const std::string& session_ip, int session_port, const std::string& extra_ini = "") {
         tarvo_test::write_file(dir_.file("tarvoproxy.ini"),
                                "[debug]\ndebug_level=50:2;73:2;74:4\n[proxy]\nlisten_ip=127.0.0.1\n"
                                "listen_port=" +
                                    std::to_string(platform::free_loopback_port()) +
                                    "\n[server]\nsession_ip=" + session_ip +
                                    "\nsession_port=" + std::to_string(session_port) +
-                                   "\nlogsvr_ip=127.0.0.1\nlogsvr_port=8887\n");
+                                   "\nlogsvr_ip=127.0.0.1\nlogsvr_port=8887\n" + extra_ini);
         platform::ChildOptions o;
         o.cwd = dir_.str();
-        o.env = {{"TARVO_REGISTRY", dir_.file("registry.reg")}};
+        o.env = {{"TARVO_REGISTRY", dir_.file("registry.reg")}, {"XDG_RUNTIME_DIR", dir_.str()}};
         o.stdout_path = o.stderr_path = dir_.file("console.txt");
         ASSERT_EQ(proxy_.start({program_}, o), 0);
     }
@@ -38,16 +40,16 @@ class ProxySession : public ::testing::Test {
     bool log_has(const std::string& text) {
         return tarvo_test::wait_until([&] { return log().find(text) != std::string::npos; }, 30s);
     }
-    std::uint32_t registry_client_id() {
+    platform::RegValue registry_value(const char* name) {
         ::setenv("TARVO_REGISTRY", dir_.file("registry.reg").c_str(), 1);
         platform::RegKey key;
         platform::RegValue v;
         if (platform::RegKey::open(platform::RegRoot::local_machine,
-                                   "Software\\Quorlen\\Productions\\06", key) != 0 ||
-            key.query("ClientId", v) != 0)
-            return 0;
-        return v.dword;
+                                   "Software\\Quorlen\\Productions\\06", key) == 0)
+            key.query(name, v);
+        return v;
     }
+    std::uint32_t registry_client_id() { return registry_value("ClientId").dword; }
 
     tarvo_test::TempDir dir_;
     std::string program_;
@@ -111,6 +113,44 @@ TEST_F(ProxySession, NobodyAnsweringTheProxyRunsOnAndKeepsLoggingIn) {
     EXPECT_GE(datagrams, 3);  // the first login is also resent before the next one
     EXPECT_TRUE(proxy_.running());
     EXPECT_TRUE(log_has("listen on addr=127.0.0.1:"));
+}
+
+TEST_F(ProxySession, StartUpLoadsTheListReachesTheDesktopAndWithdrawsADeletedVideo) {
+    p2p_test::SessionServerProcess svr(dir_.path());
+    ASSERT_TRUE(svr.ok());
+    // A video stored by an earlier run.
+    const std::string video = dir_.folder() + "cache/77.flv";
+    std::filesystem::create_directories(dir_.folder() + "cache");
+    tarvo_test::write_file(video, tarvo_test::pattern_bytes(2000, 5));
+    std::string rec = "4D";
+    rec.resize(16, '\0');
+    rec += std::string("\xd0\x07\0\0", 4);
+    rec.push_back(static_cast<char>(video.size()));
+    rec.push_back(0);
+    tarvo_test::write_file(dir_.file("res_list.dat"), rec + video);
+
+    // The desktop side first, as the desktop program starts before the proxy.
+    ::setenv("XDG_RUNTIME_DIR", dir_.str().c_str(), 1);
+    NAMED_PIPE desktop;
+    ASSERT_EQ(_pipe_initial(&desktop, true, ".", "P2P_CLIENT_PIPE", "STP"), 0);
+    start(svr.ip(), svr.port());
+    ASSERT_TRUE(log_has("connect to pipe_out(\\\\.\\PIPE\\P2P_CLIENT_PIPE_in) success!")) << log();
+    ASSERT_TRUE(svr.wait_for("login", "asked=0"));
+    ASSERT_TRUE(tarvo_test::wait_until([&] { return registry_client_id() != 0; }));
+    const std::string me = "id=" + std::to_string(registry_client_id()) + " ";
+    // The video is listed: the server learns of it only from a new add, so
+    // announce nothing here; withdrawing it reaches the server.
+    std::string del = "DELRES_PATH=" + video;
+    del.push_back('\0');
+    ASSERT_EQ(named_pipe_send(&desktop, del.data(), static_cast<int>(del.size())), 0);
+    EXPECT_TRUE(log_has("deleted resource(77)")) << log();
+    EXPECT_TRUE(tarvo_test::wait_until(
+        [&] { return tarvo_test::read_file(dir_.file("res_list.dat")).empty(); }));
+    EXPECT_TRUE(svr.wait_for("remove", me + "cmd=4 sub=2"));
+    // The disk-space job keeps the quota left in the registry.
+    EXPECT_TRUE(tarvo_test::wait_until(
+        [&] { return registry_value("SpaceUsed").type == platform::RegType::string; }, 30s));
+    EXPECT_TRUE(proxy_.running());
 }
 
 }  // namespace
