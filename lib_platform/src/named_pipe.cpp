@@ -139,6 +139,10 @@ int NamedPipe::create(const std::string& pipe_path, PipeAccess access) {
     // reading too, so it never waits for a client and the client's reads see
     // a writer for as long as this server lives.
     int flags = access == PipeAccess::read ? O_RDONLY | O_NONBLOCK : O_RDWR;
+    return take_end(fifo, flags, lock_fd, true);
+}
+
+int NamedPipe::take_end(const std::string& fifo, int flags, int lock_fd, bool server) {
     int fd = ::open(fifo.c_str(), flags | O_CLOEXEC);
     if (fd < 0 || blocking(fd) != 0) {
         int err = errno;
@@ -150,7 +154,7 @@ int NamedPipe::create(const std::string& pipe_path, PipeAccess access) {
     fd_ = fd;
     lock_fd_ = lock_fd;
     fifo_ = fifo;
-    server_ = true;
+    server_ = server;
     return 0;
 }
 
@@ -169,19 +173,7 @@ int NamedPipe::open(const std::string& pipe_path, PipeAccess access) {
     // Non-blocking opens: a writer finds out at once (ENXIO) that no server
     // reads; a reader opens whether or not the server still lives.
     int flags = access == PipeAccess::read ? O_RDONLY : O_WRONLY;
-    int fd = ::open(fifo.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || blocking(fd) != 0) {
-        int err = errno;
-        if (fd >= 0) ::close(fd);
-        ::close(lock_fd);
-        errno = err;
-        return -1;
-    }
-    fd_ = fd;
-    lock_fd_ = lock_fd;
-    fifo_ = fifo;
-    server_ = false;
-    return 0;
+    return take_end(fifo, flags | O_NONBLOCK, lock_fd, false);
 }
 
 long NamedPipe::read(void* buf, std::size_t len) {

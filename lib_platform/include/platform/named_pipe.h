@@ -68,6 +68,10 @@ class NamedPipe {
     void close();
 
   private:
+    // Opens `fifo` with `flags`, in blocking mode, holding `lock_fd`; on
+    // failure closes the lock too.
+    int take_end(const std::string& fifo, int flags, int lock_fd, bool server);
+
     int fd_ = -1;
     int lock_fd_ = -1;  // the role's instance lock
     std::string fifo_;
