@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int kParkTimeoutMs = 3000;     // other threads answer at once unless blocked
-constexpr int kSymbolTimeoutMs = 20000;  // the helper reads debug information cold
+constexpr int kParkTimeoutMs = 10000;    // threads answer at once unless they block it
+constexpr int kSymbolTimeoutMs = 30000;  // the helper reads debug information cold
 
 platform::SystemDetails g_system;
 platform::StackFrame g_frames[platform::DEBUG_FRAMES_MAX];
