@@ -58,6 +58,21 @@ int crash_signal_attach_thread() {
     return 0;
 }
 
+int crash_signal_detach_thread() {
+    stack_t off = {};
+    off.ss_flags = SS_DISABLE;
+    stack_t old = {};
+    if (::sigaltstack(&off, &old) != 0 || (old.ss_flags & SS_DISABLE) || old.ss_sp == nullptr)
+        return -1;
+    ::munmap(old.ss_sp, old.ss_size);
+    return 0;
+}
+
+bool crash_signal_thread_attached() {
+    stack_t now = {};
+    return ::sigaltstack(nullptr, &now) == 0 && !(now.ss_flags & SS_DISABLE);
+}
+
 int crash_signal_install(CrashHandler handler) {
     if (handler == nullptr || crash_signal_attach_thread() != 0) return -1;
     g_handler = handler;

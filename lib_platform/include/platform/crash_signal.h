@@ -8,9 +8,11 @@
 // once (a partial report, never a hang).
 //
 // The alternate stack is set for the thread that installs (the main thread at
-// start-up); crash_signal_attach_thread() gives another thread one. A stack
-// overflow on a thread without one ends the process by the default action,
-// without a report.
+// start-up); crash_signal_attach_thread() gives another thread one (a thread
+// start hook such as acl_workq_atinit), crash_signal_detach_thread() frees it
+// again before the thread ends (acl_workq_atfree). A stack overflow on a
+// thread without one ends the process by the default action, without a
+// report.
 //
 // Lifecycle: install once; the previous dispositions are remembered and
 // crash_signal_pass_on() hands a signal to them afterwards.
@@ -26,9 +28,15 @@ using CrashHandler = void (*)(int sig, void* info, void* context);
 // a disposition cannot be set (nothing is then installed).
 int crash_signal_install(CrashHandler handler);
 
-// Gives the calling thread its own alternate stack (allocated here, kept for
-// the process's life). 0, or -1.
+// Gives the calling thread its own alternate stack. 0, or -1.
 int crash_signal_attach_thread();
+
+// Takes the calling thread's alternate stack away and frees it. 0, or -1 when
+// it had none.
+int crash_signal_detach_thread();
+
+// Whether the calling thread has an alternate signal stack.
+bool crash_signal_thread_attached();
 
 // Hands `sig` to the disposition that was installed before ours: a handler is
 // called; the default one (or "ignore", which a fault cannot honour) ends the
