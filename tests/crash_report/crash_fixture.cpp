@@ -31,13 +31,13 @@ bool serves(int port) {
 }  // namespace
 
 CrashRun run_crash(const tarvo_test::TempDir& dir, const std::string& kind,
-                   const std::map<std::string, std::string>& env) {
+                   const CrashOptions& opts) {
     CrashRun r;
     r.program = tarvo_test::copy_program("tarvoproxy", dir.path());
     const int port = platform::free_loopback_port();
     tarvo_test::write_file(
         dir.file("tarvoproxy.ini"),
-        "[proxy]\nlisten_ip=127.0.0.1\nlisten_port=" + std::to_string(port) + "\n");
+        "[proxy]\nlisten_ip=127.0.0.1\nlisten_port=" + std::to_string(port) + "\n" + opts.ini);
     const std::string go = dir.file("crash.go");
 
     platform::ChildOptions o;
@@ -46,8 +46,9 @@ CrashRun run_crash(const tarvo_test::TempDir& dir, const std::string& kind,
     o.env = {{"TARVO_REGISTRY", dir.file("registry.reg")},
              {"TARVO_TEST_CRASH", kind},
              {"TARVO_TEST_CRASH_GO", go},
-             {"ASAN_OPTIONS", kCrashAsanOptions}};
-    for (const auto& kv : env) o.env.emplace_back(kv.first, kv.second);
+             {"ASAN_OPTIONS", kCrashAsanOptions},
+             {"XDG_RUNTIME_DIR", dir.str()}};  // the desktop pipe's folder
+    for (const auto& kv : opts.env) o.env.emplace_back(kv.first, kv.second);
 
     platform::ChildProcess proxy;
     if (proxy.start({r.program}, o) != 0) {
@@ -57,6 +58,7 @@ CrashRun run_crash(const tarvo_test::TempDir& dir, const std::string& kind,
     // The crash waits until the proxy has answered a request: its thread runs
     // its loop, so every thread sits where it stays.
     if (!serves(port)) ADD_FAILURE() << "tarvoproxy does not serve";
+    if (opts.before_crash) opts.before_crash();
     tarvo_test::write_file(go, "");
     // A generous deadline: the point is only that the crash never hangs.
     r.status = proxy.wait(180000);
