@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <regex>
 #include <thread>
 #include <vector>
 
 #include "crash_fixture.h"
 #include "logsvr.h"
-#include "platform/registry.h"
 #include "sessionsvr_process.h"
 
 namespace {
@@ -118,28 +118,25 @@ TEST(CrashUpload, AfterLoginCarriesTheClientIdToTheConfiguredServer) {
                "\nsession_port=" + std::to_string(session.port()) +
                "\nlogsvr_ip=" + configured.host() +
                "\nlogsvr_port=" + configured.addr().substr(configured.addr().rfind(':') + 1) + "\n";
-    // The crash comes once the uploader arguments have the id.
+    // The crash comes once the uploader arguments have the id: set at
+    // start-up when the login was quick (the listen line shows the id), else
+    // by the thread that waits for it.
+    const std::regex id_known(R"((wakeup, get uid=|listen on addr=\S+, uid=)([1-9][0-9]*))");
     opts.before_crash = [&] {
         EXPECT_TRUE(session.wait_for("login", "asked=0")) << session.output();
         EXPECT_TRUE(tarvo_test::wait_until(
             [&] {
-                return tarvo_test::read_file(dir.file("tarvoproxy.log")).find("wakeup, get uid=") !=
-                       std::string::npos;
+                std::string log = tarvo_test::read_file(dir.file("tarvoproxy.log"));
+                return std::regex_search(log, id_known);
             },
             std::chrono::seconds(30)))
             << tarvo_test::read_file(dir.file("tarvoproxy.log"));
     };
     crash_test::CrashRun run = crash_test::run_crash(dir, "null_write", opts);
     ASSERT_EQ(run.status, 128 + SIGSEGV) << run.console;
-
-    ::setenv("TARVO_REGISTRY", dir.file("registry.reg").c_str(), 1);
-    platform::RegKey key;
-    platform::RegValue id;
-    ASSERT_EQ(platform::RegKey::open(platform::RegRoot::local_machine,
-                                     "Software\\Quorlen\\Productions\\06", key),
-              0);
-    ASSERT_EQ(key.query("ClientId", id), 0);
-    ASSERT_NE(id.dword, 0u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(run.log, m, id_known)) << run.log;
+    const std::string id = m[2].str();
 
     ASSERT_TRUE(tarvo_test::wait_until([&] { return !configured.lines().empty(); },
                                        std::chrono::seconds(60)))
@@ -147,8 +144,7 @@ TEST(CrashUpload, AfterLoginCarriesTheClientIdToTheConfiguredServer) {
         << tarvo_test::read_file(dir.file("tarvologger.log"));
     const std::string size = std::to_string(run.dump.size());
     EXPECT_EQ(configured.lines(),
-              std::vector<std::string>{"upload uid=" + std::to_string(id.dword) +
-                                       " file=" + dir.file("tarvoproxy.dmp") +
+              std::vector<std::string>{"upload uid=" + id + " file=" + dir.file("tarvoproxy.dmp") +
                                        " ver=1.0.0.0 size=" + size + " received=" + size +
                                        " stored=" + dir.file("store/tarvoproxy.dmp") + " ok"});
     EXPECT_EQ(tarvo_test::read_file(dir.file("store/tarvoproxy.dmp")), run.dump);
