@@ -1,7 +1,10 @@
-// Alternate signal stacks for threads other than the installing one: a
-// thread start hook gives one, the exit hook frees it.
+// The fault handler's frame: alternate signal stacks for threads other than
+// the installing one, and the watchdog that ends a blocked handler.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <thread>
 
 #include "platform/crash_signal.h"
@@ -27,6 +30,18 @@ TEST(CrashSignalStack, ThreadGetsAndGivesBackItsOwn) {
     EXPECT_EQ(detach, 0);
     EXPECT_FALSE(after);
     EXPECT_EQ(detach_again, -1);
+}
+
+TEST(CrashSignalWatchdog, BlockedHandlerStillEndsWithTheSignal) {
+    EXPECT_EXIT(
+        {
+            platform::crash_signal_install([](int sig, void*, void*) {
+                platform::crash_signal_watchdog(sig, 1);
+                for (;;) ::pause();  // as if waiting for a lock forever
+            });
+            std::raise(SIGSEGV);
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
 }
 
 }  // namespace

@@ -44,6 +44,11 @@ bool crash_signal_thread_attached();
 // Never returns.
 [[noreturn]] void crash_signal_pass_on(int sig, void* info, void* context);
 
+// Arms a watchdog for a handler that might block (a lock held by a thread it
+// stopped): after `seconds` the process ends with `sig`, as if the handler
+// had never run. For the crash handler only; safe in it.
+void crash_signal_watchdog(int sig, unsigned seconds);
+
 // Whether `sig` is one of the six.
 bool crash_signal_is_crash(int sig);
 
