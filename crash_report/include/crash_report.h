@@ -21,7 +21,9 @@
 // if there was one, is called first).
 //
 // The crash path (crash_filter) makes only async-signal-safe calls: every
-// buffer is prepared by install.
+// buffer is prepared by install. Each wait in it has a deadline, and a
+// watchdog ends the process with its signal should the handler block all the
+// same (90 s).
 #pragma once
 
 #include <string>

@@ -18,8 +18,11 @@
 
 namespace {
 
-constexpr int kParkTimeoutMs = 3000;     // other threads answer at once unless blocked
-constexpr int kSymbolTimeoutMs = 20000;  // the helper reads debug information cold
+constexpr int kParkTimeoutMs = 10000;    // threads answer at once unless they block it
+constexpr int kSymbolTimeoutMs = 30000;  // the helper reads debug information cold
+// Beyond every deadline above: the handler is blocked (a lock held by a
+// parked thread) and the process ends with its signal anyway.
+constexpr unsigned kWatchdogSeconds = 90;
 
 platform::SystemDetails g_system;
 platform::StackFrame g_frames[platform::DEBUG_FRAMES_MAX];
@@ -108,6 +111,7 @@ void crash_filter(int sig, void* info_ptr, void* context) {
         // the process.
         for (;;) platform::safe_sleep_ms(1000);
     }
+    platform::crash_signal_watchdog(sig, kWatchdogSeconds);
     const auto* info = static_cast<const siginfo_t*>(info_ptr);
 
     g_crash.signo = sig;

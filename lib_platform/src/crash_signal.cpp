@@ -42,7 +42,25 @@ void on_signal(int sig, siginfo_t* info, void* context) { g_handler(sig, info, c
     ::_exit(128 + sig);
 }
 
+volatile sig_atomic_t g_watchdog_signal = 0;
+
+void on_watchdog(int) { end_with(g_watchdog_signal); }
+
 }  // namespace
+
+void crash_signal_watchdog(int sig, unsigned seconds) {
+    g_watchdog_signal = sig;
+    struct sigaction sa = {};
+    sa.sa_handler = on_watchdog;
+    sigfillset(&sa.sa_mask);
+    ::sigaction(SIGALRM, &sa, nullptr);
+    // Only the crashing thread may take it: the parked ones block everything.
+    sigset_t alarm_only;
+    sigemptyset(&alarm_only);
+    sigaddset(&alarm_only, SIGALRM);
+    ::sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr);
+    ::alarm(seconds);
+}
 
 int crash_signal_attach_thread() {
     void* stack =
@@ -56,6 +74,21 @@ int crash_signal_attach_thread() {
         return -1;
     }
     return 0;
+}
+
+int crash_signal_detach_thread() {
+    stack_t off = {};
+    off.ss_flags = SS_DISABLE;
+    stack_t old = {};
+    if (::sigaltstack(&off, &old) != 0 || (old.ss_flags & SS_DISABLE) || old.ss_sp == nullptr)
+        return -1;
+    ::munmap(old.ss_sp, old.ss_size);
+    return 0;
+}
+
+bool crash_signal_thread_attached() {
+    stack_t now = {};
+    return ::sigaltstack(nullptr, &now) == 0 && !(now.ss_flags & SS_DISABLE);
 }
 
 int crash_signal_install(CrashHandler handler) {

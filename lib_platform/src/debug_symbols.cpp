@@ -1,4 +1,5 @@
 #include <cxxabi.h>
+#include <dlfcn.h>
 #include <elfutils/libdwfl.h>
 #include <poll.h>
 #include <signal.h>
@@ -66,17 +67,52 @@ void copy_cut(char* dst, std::size_t cap, const char* src) {
     dst[n] = '\0';
 }
 
+// libdw, loaded in the helper only: the programs themselves never need it.
+struct Libdw {
+    decltype(&dwfl_begin) begin;
+    decltype(&dwfl_report_begin) report_begin;
+    decltype(&dwfl_linux_proc_report) proc_report;
+    decltype(&dwfl_report_end) report_end;
+    decltype(&dwfl_addrmodule) addrmodule;
+    decltype(&dwfl_module_addrinfo) addrinfo;
+    decltype(&dwfl_module_getsrc) getsrc;
+    decltype(&dwfl_lineinfo) lineinfo;
+    decltype(&dwfl_end) end;
+    Dwfl_Callbacks callbacks;
+};
+
+template <typename Fn>
+bool resolve(void* lib, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(::dlsym(lib, name));
+    return fn != nullptr;
+}
+
+bool load_libdw(Libdw& dw) {
+    void* lib = ::dlopen("libdw.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (lib == nullptr) return false;
+    dw.callbacks = Dwfl_Callbacks{};
+    return resolve(lib, "dwfl_begin", dw.begin) &&
+           resolve(lib, "dwfl_report_begin", dw.report_begin) &&
+           resolve(lib, "dwfl_linux_proc_report", dw.proc_report) &&
+           resolve(lib, "dwfl_report_end", dw.report_end) &&
+           resolve(lib, "dwfl_addrmodule", dw.addrmodule) &&
+           resolve(lib, "dwfl_module_addrinfo", dw.addrinfo) &&
+           resolve(lib, "dwfl_module_getsrc", dw.getsrc) &&
+           resolve(lib, "dwfl_lineinfo", dw.lineinfo) && resolve(lib, "dwfl_end", dw.end) &&
+           resolve(lib, "dwfl_linux_proc_find_elf", dw.callbacks.find_elf) &&
+           resolve(lib, "dwfl_standard_find_debuginfo", dw.callbacks.find_debuginfo);
+}
+
 // In the helper: one frame's symbol and line. Return addresses are looked up
 // one byte earlier, inside the call that they follow.
-void lookup(Dwfl* dwfl, std::uint64_t pc, bool is_return, FrameSymbol& out) {
+void lookup(const Libdw& dw, Dwfl* dwfl, std::uint64_t pc, bool is_return, FrameSymbol& out) {
     out = FrameSymbol{};
     Dwarf_Addr at = is_return ? pc - 1 : pc;
-    Dwfl_Module* mod = dwfl_addrmodule(dwfl, at);
+    Dwfl_Module* mod = dw.addrmodule(dwfl, at);
     if (mod == nullptr) return;
     GElf_Off offset = 0;
     GElf_Sym sym;
-    if (const char* name =
-            dwfl_module_addrinfo(mod, at, &offset, &sym, nullptr, nullptr, nullptr)) {
+    if (const char* name = dw.addrinfo(mod, at, &offset, &sym, nullptr, nullptr, nullptr)) {
         int status = -1;
         char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
         copy_cut(out.name, sizeof(out.name), status == 0 && plain != nullptr ? plain : name);
@@ -84,9 +120,9 @@ void lookup(Dwfl* dwfl, std::uint64_t pc, bool is_return, FrameSymbol& out) {
         out.has_name = true;
         out.displacement = offset + (pc - at);
     }
-    if (Dwfl_Line* line = dwfl_module_getsrc(mod, at)) {
+    if (Dwfl_Line* line = dw.getsrc(mod, at)) {
         int lineno = 0;
-        if (const char* file = dwfl_lineinfo(line, nullptr, &lineno, nullptr, nullptr, nullptr)) {
+        if (const char* file = dw.lineinfo(line, nullptr, &lineno, nullptr, nullptr, nullptr)) {
             copy_cut(out.file, sizeof(out.file), file);
             out.line = lineno;
             out.has_line = true;
@@ -95,24 +131,25 @@ void lookup(Dwfl* dwfl, std::uint64_t pc, bool is_return, FrameSymbol& out) {
 }
 
 [[noreturn]] void helper_main(int fd, pid_t program) {
-    static const Dwfl_Callbacks callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo,
-                                             nullptr, nullptr};
+    Libdw dw;
+    bool loaded = load_libdw(dw);
     for (;;) {
         Request req;
         if (!recv_all(fd, &req, sizeof(req), -1)) ::_exit(0);
         if (req.count > DEBUG_FRAMES_MAX) req.count = DEBUG_FRAMES_MAX;
-        Dwfl* dwfl = dwfl_begin(&callbacks);
+        // The map is read afresh: modules may have come and gone since start.
+        Dwfl* dwfl = loaded ? dw.begin(&dw.callbacks) : nullptr;
         if (dwfl != nullptr) {
-            dwfl_report_begin(dwfl);
-            dwfl_linux_proc_report(dwfl, program);
-            dwfl_report_end(dwfl, nullptr, nullptr);
+            dw.report_begin(dwfl);
+            dw.proc_report(dwfl, program);
+            dw.report_end(dwfl, nullptr, nullptr);
         }
         for (std::uint32_t i = 0; i < req.count; i++) {
             FrameSymbol sym;
-            if (dwfl != nullptr) lookup(dwfl, req.pc[i], i > 0, sym);
+            if (dwfl != nullptr) lookup(dw, dwfl, req.pc[i], i > 0, sym);
             if (!send_all(fd, &sym, sizeof(sym))) ::_exit(0);
         }
-        if (dwfl != nullptr) dwfl_end(dwfl);
+        if (dwfl != nullptr) dw.end(dwfl);
     }
 }
 

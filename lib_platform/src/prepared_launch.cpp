@@ -24,7 +24,8 @@ int PreparedLaunch::prepare() {
               posix_spawnattr_setsigdefault(&attr_, &all) == 0 &&
               posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) == 0 &&
               posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0) == 0 &&
-              posix_spawn_file_actions_adddup2(&actions_, 1, 2) == 0;
+              posix_spawn_file_actions_adddup2(&actions_, 1, 2) == 0 &&
+              posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0;
     if (!ok) {
         posix_spawn_file_actions_destroy(&actions_);
         posix_spawnattr_destroy(&attr_);

@@ -176,7 +176,7 @@ int proc_module_section(const ProcModule& module, std::uint64_t addr, int* secti
     if (safe_pread(fd, &eh, sizeof(eh), 0) == static_cast<long>(sizeof(eh)) &&
         eh.e_shentsize == sizeof(Elf64_Shdr)) {
         std::uint64_t rel = addr - module.bias;
-        Elf64_Shdr batch[32];
+        static Elf64_Shdr batch[32];  // off the signal stack
         for (int first = 0; first < eh.e_shnum && found < 0; first += 32) {
             int n = eh.e_shnum - first < 32 ? eh.e_shnum - first : 32;
             long want = static_cast<long>(n * sizeof(Elf64_Shdr));

@@ -179,8 +179,9 @@ int safe_list_threads(int* tids, int cap) {
         fd = ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return -1;
-    // getdents64 fills a plain buffer; readdir() would allocate.
-    alignas(8) char buf[4096];
+    // getdents64 fills a plain buffer; readdir() would allocate. Static, to
+    // spare the small signal stack: only the crash handler lists threads.
+    alignas(8) static char buf[4096];
     int n = 0;
     for (;;) {
         long got = ::syscall(SYS_getdents64, fd, buf, sizeof(buf));

@@ -66,7 +66,7 @@ int thread_park_prepare() {
 int thread_park_others(int timeout_ms, const ThreadRegisters** out) {
     *out = g_parked;
     if (g_park_signal == 0) return 0;
-    int tids[THREAD_PARK_MAX];
+    static int tids[THREAD_PARK_MAX];  // off the signal stack
     int n = safe_list_threads(tids, THREAD_PARK_MAX);
     if (n <= 0) return 0;
     int self = safe_tid();

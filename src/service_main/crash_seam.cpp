@@ -1,10 +1,13 @@
 #include "crash_seam.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "acl_msg.h"
 #include "acl_workq.h"
+#include "platform/file.h"
 
 // The faults are meant: the sanitizers must not report them first.
 #define CRASH_SEAM_FN __attribute__((noinline, no_sanitize("address", "undefined")))
@@ -49,6 +52,10 @@ const char* crash_seam_default_logsvr_host() {
 void crash_seam_run(SERVICE_CONF& conf) {
     const char* kind = std::getenv(CRASH_SEAM_ENV);
     if (kind == nullptr || *kind == '\0') return;
+    if (const char* go = std::getenv(CRASH_SEAM_GO_ENV)) {
+        while (platform::file_size(go) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     acl_msg_info("%s(%d): test crash %s", __func__, __LINE__, kind);
     if (std::strcmp(kind, "null_write") == 0)
         crash_seam_null_write();

@@ -9,11 +9,16 @@
 //   worker_abort    abort() in a job of the service worker queue
 //   damaged_stack   a fault with the stack and frame pointers pointing at
 //                   nothing, so the crash handler's own stack walk faults too
+//
+// When TARVO_TEST_CRASH_GO names a file, the crash waits until that file
+// exists, so that a test can first see the proxy serving (every thread at
+// its steady place) and then let it crash.
 #pragma once
 
 #include "service_conf.h"
 
 constexpr const char* CRASH_SEAM_ENV = "TARVO_TEST_CRASH";
+constexpr const char* CRASH_SEAM_GO_ENV = "TARVO_TEST_CRASH_GO";
 
 // Test seam: TARVO_TEST_DEFAULT_LOGSVR_HOST replaces the host of the built-in
 // logging endpoint (which always has port 8887), so that a test can serve it

@@ -2,6 +2,7 @@
 // private folder, and collecting what the crash left next to the program.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -25,11 +26,18 @@ struct CrashRun {
     std::string console;  // standard output and error
 };
 
+struct CrashOptions {
+    std::map<std::string, std::string> env;  // added or replaced
+    std::string ini;                         // more of tarvoproxy.ini ("[server]\n...")
+    std::function<void()> before_crash;      // runs once the proxy serves
+};
+
 // Copies tarvoproxy into `dir` (a tarvologger already there is started),
 // points it at a free listening port and runs it with TARVO_TEST_CRASH set to
-// `kind`. `env` adds or replaces environment variables.
+// `kind`; it crashes once it has answered a request (and `before_crash` has
+// returned).
 CrashRun run_crash(const tarvo_test::TempDir& dir, const std::string& kind,
-                   const std::map<std::string, std::string>& env = {});
+                   const CrashOptions& opts = {});
 
 // The report's lines (CR LF removed).
 std::vector<std::string> report_lines(const std::string& report);

@@ -161,7 +161,7 @@ TEST(CrashHandlerFault, DamagedStackStillEndsWithTheSignal) {
 TEST(CrashPreviousHandler, RunsAfterTheReport) {
     TempDir dir;
     CrashRun run = crash_test::run_crash(dir, "null_write",
-                                         {{"ASAN_OPTIONS", "handle_segv=1:detect_leaks=0"}});
+                                         {{{"ASAN_OPTIONS", "handle_segv=1:detect_leaks=0"}}});
     EXPECT_NE(run.report.find("ACCESS_VIOLATION"), std::string::npos) << run.report;
     EXPECT_NE(run.console.find("AddressSanitizer: SEGV"), std::string::npos) << run.console;
 }

@@ -44,8 +44,18 @@ TEST(CrashLldb, OpensTheDumpWithEveryThread) {
     EXPECT_NE(crashing.find("crash_seam_abort_job"), std::string::npos) << crashing;
     EXPECT_NE(crashing.find("worker_thread"), std::string::npos) << crashing;
 
-    // "bt all": the other threads unwind to where they were started.
+    // "bt all": every thread unwinds past its first frame, the others to
+    // where they were started.
     std::string all = out.substr(bt_all);
+    std::istringstream all_lines(all);
+    std::vector<int> frames;  // per thread
+    while (std::getline(all_lines, line)) {
+        if (std::regex_search(line, std::regex(R"(^[* ] thread #\d+)"))) frames.push_back(0);
+        if (!frames.empty() && std::regex_search(line, std::regex(R"(frame #\d+: 0x)")))
+            frames.back()++;
+    }
+    EXPECT_EQ(static_cast<int>(frames.size()), threads) << all;
+    for (int n : frames) EXPECT_GE(n, 2) << all;
     EXPECT_NE(all.find("tarvoproxy`main"), std::string::npos) << all;
     EXPECT_NE(all.find("proxy_thread"), std::string::npos) << all;
 }

@@ -9,9 +9,9 @@
 // Symbols: reading debug information allocates, which a signal handler may
 // not do. So prepare forks a small helper process while the program is still
 // single-threaded; it waits on a socket, and for a list of addresses it reads
-// the crashed process's modules with libdw (symbol, displacement, file and
-// line) and answers. It ends when the program ends. In the crash handler only
-// send, poll and receive are used, with a deadline.
+// the crashed process's modules with libdw (loaded by the helper alone:
+// symbol, displacement, file and line) and answers. It ends when the program ends. In the crash
+// handler only send, poll and receive are used, with a deadline.
 //
 // Lifecycle: debug_help_prepare() once, early at start-up; the other calls
 // afterwards, from the crash handler.

@@ -38,6 +38,17 @@
 //   child_process.h  children owned by their parent (test servers, helpers)
 //   signals.h        the signals a console daemon handles
 //   browser_proxy.h  the browser's proxy setting
+//
+// For the crash report writer (the debug-help and tool-help twins), each
+// async-signal-safe after its preparation at start-up:
+//   crash_signal.h   the fault signals' handler on an alternate stack
+//   sigsafe.h        text, files and threads inside a signal handler
+//   proc_maps.h      memory regions, loaded modules, ELF sections
+//   system_details.h operating system, processor and memory figures
+//   thread_park.h    stopping the other threads, with their registers
+//   debug_help.h     stack walk and symbols with file and line
+//   minidump.h       the minidump writer
+//   prepared_launch.h the detached start of a program from a handler
 
 #pragma once
 

@@ -4,8 +4,8 @@
 // Everything that allocates (the spawn attributes and the "/dev/null" file
 // actions) is made by prepare(); launch() only calls posix_spawn. The started
 // program runs in a session of its own with no console (its standard streams
-// are "/dev/null"), every signal at its default and none blocked (the crash
-// handler's blocked signals are not inherited), so it outlives the crashing
+// are "/dev/null", and it inherits no other descriptor), every signal at its default and none
+// blocked (the crash handler's blocked signals are not inherited), so it outlives the crashing
 // starter.
 //
 // Lifecycle: prepare once at start-up; launch from anywhere afterwards. The
