@@ -104,8 +104,8 @@ void TDSPlayer::CreateEngine() {
         [](void* self) {
             // On one of mpv's threads: only queue the draining.
             auto* player = static_cast<TDSPlayer*>(self);
-            QMetaObject::invokeMethod(player, [player] { player->DrainEvents(); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                player, [player] { player->DrainEvents(); }, Qt::QueuedConnection);
         },
         this);
     if (video_window_) video_window_->Attach(mpv);

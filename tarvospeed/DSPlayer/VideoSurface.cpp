@@ -72,7 +72,8 @@ void TVideoSurface::CreateRenderContext() {
 void TVideoSurface::OnUpdate(void* self) {
     // Called on one of mpv's threads: only queue a repaint.
     auto* surface = static_cast<TVideoSurface*>(self);
-    QMetaObject::invokeMethod(surface, [surface] { surface->update(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        surface, [surface] { surface->update(); }, Qt::QueuedConnection);
 }
 
 void TVideoSurface::paintGL() {

@@ -39,8 +39,8 @@ class DSPlayerTest : public ::testing::TestWithParam<Video> {
         window_->resize(320, 240);
         window_->show();
         ASSERT_TRUE(pump_until([&] { return window_->isVisible(); }));
-        player_ = std::make_unique<TDSPlayer>(window_->Surface(), &events_,
-                                              TDSPlayerConfig{"null"});
+        player_ =
+            std::make_unique<TDSPlayer>(window_->Surface(), &events_, TDSPlayerConfig{"null"});
     }
     void TearDown() override {
         player_.reset();
@@ -126,7 +126,8 @@ TEST_P(DSPlayerTest, GrabbedFrameShowsTheColourBars) {
     for (int bar = 0; bar < 7; ++bar) {
         const int x = (2 * bar + 1) * 320 / 14;
         EXPECT_TRUE(colour_near(frame, x, 60, colours[bar][0], colours[bar][1], colours[bar][2]))
-            << "bar " << bar << " at x " << x << " is " << frame.pixelColor(x, 60).name().toStdString();
+            << "bar " << bar << " at x " << x << " is "
+            << frame.pixelColor(x, 60).name().toStdString();
     }
     const QImage small = player_->Snapshot(true);
     EXPECT_EQ(small.size(), QSize(120, 90));

@@ -46,7 +46,8 @@ TEST(FfdshowPrograms, ListIsCleanedAndEndsWithThisProgramOnce) {
 
 TEST_F(FfdshowTest, BothKeysAreCreatedAndAdjusted) {
     platform::RegKey video;
-    ASSERT_EQ(platform::RegKey::create(platform::RegRoot::current_user, kFfdshowVideoKey, video), 0);
+    ASSERT_EQ(platform::RegKey::create(platform::RegRoot::current_user, kFfdshowVideoKey, video),
+              0);
     ASSERT_EQ(video.set_dword("trayIcon", 1), 0);
     ASSERT_EQ(video.set_string("useonlyin", "tarvospeed;DuDozi.exe;mplayer.exe;tarvospeed"), 0);
     ASSERT_EQ(ffdshow_adjust("tarvospeed"), 0);

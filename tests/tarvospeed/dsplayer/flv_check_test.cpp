@@ -19,8 +19,8 @@ std::string tag(int type, const std::string& data) {
 
 TEST(FlvCheck, TellsWholeCutAndForeignFilesApart) {
     const std::string header = std::string("FLV\x01\x05", 5) + be(9, 4) + be(0, 4);
-    const std::string whole = header + tag(18, "meta") + tag(9, std::string(300, 'v')) +
-                              tag(8, std::string(40, 'a'));
+    const std::string whole =
+        header + tag(18, "meta") + tag(9, std::string(300, 'v')) + tag(8, std::string(40, 'a'));
     const struct {
         std::string bytes;
         TFlvState state;

@@ -82,8 +82,7 @@ class GuiEnvironment : public ::testing::Environment {
         for (int attempt = 0; attempt < 20; ++attempt) {
             const int n = 200 + static_cast<int>(random() % 20000);
             const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
-                continue;
+            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
             display_ = ":" + std::to_string(n);
             if (xvfb_.start({kXvfb, display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
                              "-noreset"}) != 0)
@@ -106,8 +105,8 @@ class GuiEnvironment : public ::testing::Environment {
 };
 
 GuiEnvironment* environment() {
-    static GuiEnvironment* env = static_cast<GuiEnvironment*>(
-        ::testing::AddGlobalTestEnvironment(new GuiEnvironment));
+    static GuiEnvironment* env =
+        static_cast<GuiEnvironment*>(::testing::AddGlobalTestEnvironment(new GuiEnvironment));
     return env;
 }
 
@@ -150,10 +149,13 @@ const char* video_name(Video v) {
 }
 
 bool make_video(Video v, const std::string& path, double seconds) {
-    std::vector<std::string> argv = {kFfmpeg,   "-v",    "error",     "-y",
-                                     "-f",      "lavfi", "-i",        "smptebars=size=320x240:rate=25",
-                                     "-f",      "lavfi", "-i",        "sine=frequency=440:sample_rate=44100",
-                                     "-t",      std::to_string(seconds)};
+    std::vector<std::string> argv = {kFfmpeg, "-v",
+                                     "error", "-y",
+                                     "-f",    "lavfi",
+                                     "-i",    "smptebars=size=320x240:rate=25",
+                                     "-f",    "lavfi",
+                                     "-i",    "sine=frequency=440:sample_rate=44100",
+                                     "-t",    std::to_string(seconds)};
     if (v == Video::flv1_mp3) {
         argv.insert(argv.end(), {"-c:v", "flv1", "-q:v", "2", "-c:a", "libmp3lame", "-f", "flv"});
     } else {

@@ -44,8 +44,8 @@ std::string output_folder();
 
 }  // namespace player_test
 
-#define GUI_OR_SKIP()                                                           \
-    do {                                                                        \
-        if (!player_test::gui_unavailable_reason().empty())                     \
-            GTEST_SKIP() << player_test::gui_unavailable_reason();              \
+#define GUI_OR_SKIP()                                              \
+    do {                                                           \
+        if (!player_test::gui_unavailable_reason().empty())        \
+            GTEST_SKIP() << player_test::gui_unavailable_reason(); \
     } while (0)

@@ -31,9 +31,8 @@ class SmallPlayerTest : public ::testing::Test {
     TDSPlayer& Player() { return form_->MediaPlayer().Player(); }
     bool Advances() {
         const std::int64_t start = Player().Position();
-        return pump_until([&] {
-            return Player().State() == TDSPlayer::playing && Player().Position() > start;
-        });
+        return pump_until(
+            [&] { return Player().State() == TDSPlayer::playing && Player().Position() > start; });
     }
 
     tarvo_test::TempDir dir_;
