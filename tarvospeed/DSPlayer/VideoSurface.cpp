@@ -83,6 +83,7 @@ void TVideoSurface::paintGL() {
         f->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
+    if (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) ++frames_drawn_;
     const qreal ratio = devicePixelRatioF();
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
                        static_cast<int>(width() * ratio), static_cast<int>(height() * ratio), 0};

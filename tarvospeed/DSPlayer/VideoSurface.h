@@ -25,6 +25,8 @@ class TVideoSurface : public QOpenGLWidget {
     bool Ready() const { return render_ != nullptr; }
     // Creates the render context now when the widget is on screen.
     bool MakeReady();
+    // Video frames drawn so far (repaints of the same frame not counted).
+    long FramesDrawn() const { return frames_drawn_; }
 
   protected:
     void initializeGL() override;
@@ -36,4 +38,5 @@ class TVideoSurface : public QOpenGLWidget {
 
     mpv_handle* mpv_ = nullptr;
     mpv_render_context* render_ = nullptr;
+    long frames_drawn_ = 0;
 };

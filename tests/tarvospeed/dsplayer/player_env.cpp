@@ -8,11 +8,9 @@
 #include <QElapsedTimer>
 #include <filesystem>
 #include <memory>
-#include <random>
 
 #include "platform/child_process.h"
-#include "platform/process.h"
-#include "platform/self.h"
+#include "xvfb.h"
 
 namespace fs = std::filesystem;
 
@@ -35,13 +33,12 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace player_test {
 namespace {
 
-const char* kXvfb = "/usr/bin/Xvfb";
 const char* kFfmpeg = "/usr/bin/ffmpeg";
 
 class GuiEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        if (!fs::exists(kXvfb)) {
+        if (!tarvo_test::XvfbDisplay::available()) {
             reason = "no Xvfb binary at /usr/bin/Xvfb (package xvfb)";
             return;
         }
@@ -49,22 +46,19 @@ class GuiEnvironment : public ::testing::Environment {
             reason = "no ffmpeg at /usr/bin/ffmpeg (package ffmpeg)";
             return;
         }
-        if (!StartXvfb()) {
+        if (!xvfb_.start()) {
             reason = "Xvfb did not start on any free display";
             return;
         }
         KeepMesaDriverLoaded();
-        args_ = {"player_tests", "-platform", "xcb", "-display", display_};
+        args_ = {"player_tests", "-platform", "xcb", "-display", xvfb_.name()};
         for (std::string& a : args_) argv_.push_back(a.data());
         argv_.push_back(nullptr);
         argc_ = static_cast<int>(args_.size());
         app_ = std::make_unique<QApplication>(argc_, argv_.data());
     }
 
-    void TearDown() override {
-        app_.reset();
-        xvfb_.stop();
-    }
+    void TearDown() override { app_.reset(); }
 
     std::string reason;
 
@@ -77,27 +71,7 @@ class GuiEnvironment : public ::testing::Environment {
         dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
     }
 
-    bool StartXvfb() {
-        std::mt19937 random(static_cast<unsigned>(platform::process_id()));
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            const int n = 200 + static_cast<int>(random() % 20000);
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-            display_ = ":" + std::to_string(n);
-            if (xvfb_.start({kXvfb, display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                             "-noreset"}) != 0)
-                return false;
-            if (tarvo_test::wait_until([&] { return fs::exists(socket) || !xvfb_.running(); },
-                                       std::chrono::seconds(30)) &&
-                xvfb_.running())
-                return true;
-            xvfb_.stop();
-        }
-        return false;
-    }
-
-    platform::ChildProcess xvfb_;
-    std::string display_;
+    tarvo_test::XvfbDisplay xvfb_;
     std::vector<std::string> args_;
     std::vector<char*> argv_;
     int argc_ = 0;
