@@ -9,7 +9,8 @@
 //
 // Each is measured with --vo=null (no picture) and with video output (mpv
 // its own window through --vo=gpu, the built-in player its 1280x720 video
-// window through the render API; both on Mesa's software OpenGL).
+// window through the render API; both on Mesa's software OpenGL, which mpv
+// only accepts with --gpu-sw).
 //
 // Usage: player_bench        (needs Xvfb, ffmpeg and mpv; see scripts/setup.sh --bench)
 #include <algorithm>
@@ -53,6 +54,7 @@ std::vector<std::string> command(bool builtin, bool video, const std::string& fi
             "--no-terminal",
             "--ao=null",
             video ? "--vo=gpu" : "--vo=null",
+            "--gpu-sw",
             "--hwdec=no",
             "--osc=no",
             "--ytdl=no",

@@ -11,6 +11,7 @@
 // or when the position reaches --end.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -69,18 +70,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     player.Play();
+    // Checked every 10 ms from the event loop, as a GUI would run it.
     bool first = false;
-    while (!events.stopped) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QTimer check;
+    check.setInterval(10);
+    QObject::connect(&check, &QTimer::timeout, [&] {
         if (!first && (window ? window->Surface()->FramesDrawn() > 0 : player.Position() > 0)) {
             first = true;
             std::printf("first_frame_ms=%lld\n", static_cast<long long>(clock.elapsed()));
             std::fflush(stdout);
-            if (one_frame) break;
+            if (one_frame) app.quit();
         }
-        if (end > 0 &&
-            player.Position() >= static_cast<std::int64_t>(end * kMediaTimeUnitsPerSecond))
-            break;
-    }
+        if (events.stopped || (end > 0 && player.Position() >= static_cast<std::int64_t>(
+                                                                   end * kMediaTimeUnitsPerSecond)))
+            app.quit();
+    });
+    check.start();
+    app.exec();
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <clocale>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "FlvCheck.h"
 #include "VideoSurface.h"
@@ -13,6 +15,29 @@
 namespace {
 
 constexpr int kTimerMs = 100;
+
+// The engine's fixed set-up: no user configuration, terminal, key bindings,
+// on-screen controller or web-video helper of the mpv program.
+constexpr std::pair<const char*, const char*> kEngineOptions[] = {
+    {"config", "no"},
+    {"terminal", "no"},
+    {"input-default-bindings", "no"},
+    {"osc", "no"},
+    {"ytdl", "no"},
+    {"idle", "yes"},
+    {"pause", "yes"},
+    // Stay on the last frame at the end, so that a stop can go back to the
+    // start like a stopped graph, and the end is an event rather than an unload.
+    {"keep-open", "yes"},
+    {"audio-display", "no"},
+    // Software decoding: the cached videos are small, and probing the
+    // hardware interop paths only costs start-up time on machines without them.
+    {"hwdec", "no"},
+    {"gpu-hwdec-interop", "no"},
+    // Grabs copy the decoded frame in software: the GPU path would have to
+    // wait for the render thread, which is the thread asking.
+    {"screenshot-sw", "yes"},
+};
 
 double to_seconds(std::int64_t media_time) {
     return static_cast<double>(media_time) / kMediaTimeUnitsPerSecond;
@@ -72,24 +97,7 @@ void TDSPlayer::CreateEngine() {
     graph_.mpv = mpv_create();
     if (!graph_.mpv) return;
     mpv_handle* mpv = graph_.mpv;
-    mpv_set_option_string(mpv, "config", "no");
-    mpv_set_option_string(mpv, "terminal", "no");
-    mpv_set_option_string(mpv, "input-default-bindings", "no");
-    mpv_set_option_string(mpv, "osc", "no");
-    mpv_set_option_string(mpv, "ytdl", "no");
-    mpv_set_option_string(mpv, "idle", "yes");
-    mpv_set_option_string(mpv, "pause", "yes");
-    // Stay on the last frame at the end, so that a stop can go back to the
-    // start like a stopped graph, and the end is an event rather than an unload.
-    mpv_set_option_string(mpv, "keep-open", "yes");
-    mpv_set_option_string(mpv, "audio-display", "no");
-    // Software decoding: the cached videos are small, and probing the
-    // hardware interop paths only costs start-up time on machines without them.
-    mpv_set_option_string(mpv, "hwdec", "no");
-    mpv_set_option_string(mpv, "gpu-hwdec-interop", "no");
-    // Grabs copy the decoded frame in software: the GPU path would have to
-    // wait for the render thread, which is the thread asking.
-    mpv_set_option_string(mpv, "screenshot-sw", "yes");
+    for (const auto& [name, value] : kEngineOptions) mpv_set_option_string(mpv, name, value);
     mpv_set_option_string(mpv, "vo", video_window_ ? "libmpv" : "null");
     if (!config_.audio_output.empty())
         mpv_set_option_string(mpv, "ao", config_.audio_output.c_str());

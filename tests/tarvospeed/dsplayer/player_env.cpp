@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 
@@ -96,10 +98,10 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds tim
     clock.start();
     while (clock.elapsed() < timeout.count()) {
         if (done()) return true;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QApplication::sendPostedEvents();
-        // processEvents returns at once when nothing is queued.
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        // Runs the event loop for 10 ms: events, timers and repaints, no spinning.
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return done();
 }

@@ -94,7 +94,9 @@ TEST_F(SmallPlayerTest, BadFilesGiveTheirMessageAndThePlayerGoesOn) {
             QString::fromUtf8(player_message(c.result)) + "\n" + QString::fromStdString(c.path);
         EXPECT_EQ(form_->LastMessage().toStdString(), expected.toStdString());
         // The message box is up and does not hold the program.
-        QMessageBox* box = form_->findChild<QMessageBox*>();
+        QMessageBox* box = nullptr;
+        for (QMessageBox* b : form_->findChildren<QMessageBox*>())
+            if (b->text() == expected) box = b;
         ASSERT_NE(box, nullptr) << c.path;
         EXPECT_TRUE(pump_until([&] { return box->isVisible(); }));
         EXPECT_EQ(box->text(), expected);
@@ -173,6 +175,12 @@ TEST_F(SmallPlayerTest, ScreenshotOfTheWindowPlayingTheTestPattern) {
     ASSERT_TRUE(shot.save(QString::fromStdString(path)));
     std::cout << "screenshot of the player window: " << path << std::endl;
     EXPECT_TRUE(drawn) << "the video area stayed black";
+    EXPECT_GT(video->Surface()->FramesDrawn(), 0);
+    // The picture in the window is the pattern: the magenta bar of the upper part.
+    const QPoint magenta =
+        video->mapTo(form_.get(), QPoint(video->width() * 9 / 14, video->height() / 4));
+    EXPECT_TRUE(colour_near(shot, magenta.x(), magenta.y(), 191, 0, 191))
+        << shot.pixelColor(magenta).name().toStdString();
 }
 
 TEST_F(SmallPlayerTest, PlayFileOfTheCurrentFileOnlyRaisesTheWindow) {
