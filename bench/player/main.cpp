@@ -10,7 +10,8 @@
 // Each is measured with --vo=null (no picture) and with video output (mpv
 // its own window through --vo=gpu, the built-in player its 1280x720 video
 // window through the render API; both on Mesa's software OpenGL, which mpv
-// only accepts with --gpu-sw).
+// only accepts with --gpu-sw). The built-in player runs once more with Qt's
+// EGL integration for X11 instead of its default GLX one.
 //
 // Usage: player_bench        (needs Xvfb, ffmpeg and mpv; see scripts/setup.sh --bench)
 #include <algorithm>
@@ -34,9 +35,12 @@ namespace {
 
 std::string display;
 
+std::string qt_gl_integration;
+
 platform::ChildOptions with_display() {
     platform::ChildOptions o;
     o.env = {{"DISPLAY", display}};
+    if (!qt_gl_integration.empty()) o.env.push_back({"QT_XCB_GL_INTEGRATION", qt_gl_integration});
     return o;
 }
 
@@ -158,20 +162,31 @@ int main() {
                 display.c_str());
     std::printf("%-22s %-14s %16s %18s %10s\n", "output", "program", "open->frame ms",
                 "start->frame->exit", "CPU %");
+    struct Run {
+        const char* name;
+        bool builtin;
+        const char* qt_gl;  // Qt's X11 OpenGL integration, "" for its default (GLX)
+    };
     for (bool video : {false, true}) {
-        double cpu[2] = {0, 0};
-        for (bool builtin : {true, false}) {
-            const FirstFrame f = first_frame(builtin, video, file);
-            const double c = cpu_percent(builtin, video, file);
-            cpu[builtin ? 0 : 1] = c;
+        std::vector<Run> runs = {{"built-in", true, ""}};
+        if (video) runs.push_back({"built-in, EGL", true, "xcb_egl"});
+        runs.push_back({"mpv", false, ""});
+        std::vector<double> cpu;
+        for (const Run& run : runs) {
+            qt_gl_integration = run.qt_gl;
+            const FirstFrame f = first_frame(run.builtin, video, file);
+            cpu.push_back(cpu_percent(run.builtin, video, file));
             char inside[32] = "-";
             if (f.in_process_ms >= 0) std::snprintf(inside, sizeof inside, "%.0f", f.in_process_ms);
             std::printf("%-22s %-14s %16s %15.0f ms %10.1f\n",
-                        video ? "video (render / gpu)" : "--vo=null", builtin ? "built-in" : "mpv",
-                        inside, f.start_to_exit_ms, c);
+                        video ? "video (render / gpu)" : "--vo=null", run.name, inside,
+                        f.start_to_exit_ms, cpu.back());
             std::fflush(stdout);
         }
-        if (cpu[1] > 0) std::printf("%-22s built-in / mpv CPU: %.2f\n\n", "", cpu[0] / cpu[1]);
+        for (std::size_t i = 0; i + 1 < runs.size(); ++i)
+            if (cpu.back() > 0)
+                std::printf("%-22s %s / mpv CPU: %.2f\n", "", runs[i].name, cpu[i] / cpu.back());
+        std::printf("\n");
     }
     return 0;
 }

@@ -7,7 +7,10 @@
 // tree, so it is grabbed with the window, clipped, stacked and sized like any
 // other widget, works the same under a compositor and Xvfb, and leaves no
 // foreign X11 window to outlive or fight the widget. Qt's OpenGL widgets
-// module (Qt6OpenGLWidgets) ships with Debian 12's qt6-base-dev.
+// module (Qt6OpenGLWidgets) ships with Debian 12's qt6-base-dev (its CMake
+// files with libqt6opengl6-dev). The price: Qt composes the widget's
+// framebuffer into the window, one more pass per frame, which on software
+// OpenGL shows as more CPU than mpv drawing its own window (bench/player).
 //
 // Threads: everything runs on the GUI thread. mpv wakes the player from its
 // own threads only through a queued call, and the GUI thread is also the
