@@ -29,6 +29,10 @@ packages=(
   lldb binutils
   # browser proxy setting tests: the desktop's proxy schema and its tool
   libglib2.0-bin gsettings-desktop-schemas
+  # built-in player (tarvospeed/DSPlayer): libmpv drawing into Qt 6 OpenGL widgets
+  libmpv-dev qt6-base-dev libqt6opengl6-dev
+  # player tests: a private X server with software OpenGL, and ffmpeg-made videos
+  xvfb xauth libgl1-mesa-dri ffmpeg
 )
 bench_packages=(
   # proxy benchmark: load generator and the proxies it compares against
@@ -36,6 +40,8 @@ bench_packages=(
   libbenchmark-dev
   # download store benchmark: the multi-connection downloaders it compares against
   aria2 axel
+  # player benchmark: the mpv program beside the built-in player
+  mpv
 )
 
 if [[ "${1:-}" == "--bench" ]]; then
