@@ -150,8 +150,17 @@ class ProxyTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_NE(g_world, nullptr);
         ASSERT_NE(g_world->proxy, nullptr);
-        g_world->proxy->rw_timeout = AIO_PROXY_RW_TIMEOUT;
-        g_world->proxy->conn_timeout = AIO_PROXY_CONN_TIMEOUT;
+        use_timeouts(AIO_PROXY_CONN_TIMEOUT, AIO_PROXY_RW_TIMEOUT);
+    }
+    // The timeouts are fixed while the proxy thread runs, so a change stops
+    // the thread, sets them and starts it again; connections stay open.
+    static void use_timeouts(int conn_timeout, int rw_timeout) {
+        AIO_PROXY* proxy = g_world->proxy;
+        if (proxy->conn_timeout == conn_timeout && proxy->rw_timeout == rw_timeout) return;
+        aio_proxy_stop(proxy);
+        proxy->conn_timeout = conn_timeout;
+        proxy->rw_timeout = rw_timeout;
+        ASSERT_EQ(aio_proxy_start(proxy), 0);
     }
     int proxy_port() const { return g_world->proxy_port; }
     int nginx_port() const { return g_world->nginx->port(); }
@@ -213,10 +222,12 @@ TEST_F(ProxyTest, ResponseHeaderIsMarkedCloseAndRequestCarriesVia) {
 }
 
 TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
+    std::mutex received_mu;  // the server thread writes it, curl's exit does not order that
     std::string received;
     ScriptedServer echo([&](platform::TcpSocket& s) {
         std::string head, body;
         if (!read_request(s, head, body)) return;
+        std::lock_guard<std::mutex> lock(received_mu);
         received = body;
         s.send_all("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
                    "\r\n\r\n" + body);
@@ -227,7 +238,10 @@ TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
                   {"--data-binary", "@" + (g_world->dir.path() / "post.bin").string(), "-H",
                    "Expect:", "http://127.0.0.1:" + std::to_string(echo.port()) + "/post"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(received == payload) << received.size();
+    {
+        std::lock_guard<std::mutex> lock(received_mu);
+        EXPECT_TRUE(received == payload) << received.size();
+    }
     EXPECT_TRUE(r.output == payload) << r.output.size();
 
     // A POST with a zero length goes straight to the response.
@@ -393,7 +407,7 @@ TEST_F(ProxyTest, MalformedRequestsCloseWithoutHarmingOthers) {
 }
 
 TEST_F(ProxyTest, SilentBrowserIsDroppedAfterTheReadWriteTimeout) {
-    g_world->proxy->rw_timeout = 1;
+    use_timeouts(AIO_PROXY_CONN_TIMEOUT, 1);
     platform::TcpSocket s;
     ASSERT_EQ(s.connect("127.0.0.1", proxy_port()), 0);
     std::string out;
@@ -404,7 +418,7 @@ TEST_F(ProxyTest, SilentBrowserIsDroppedAfterTheReadWriteTimeout) {
 }
 
 TEST_F(ProxyTest, ServerSilentAfterTheRequestGetsTheResponseTimeout) {
-    g_world->proxy->rw_timeout = 1;
+    use_timeouts(AIO_PROXY_CONN_TIMEOUT, 1);
     ScriptedServer server([&](platform::TcpSocket& s) {
         std::string rest;
         s.recv_until_close(rest, 8000);
@@ -565,7 +579,7 @@ TEST_F(ProxyTest, ServerThatNeverAcceptsGetsTheConnectTimeoutReply) {
     platform::TcpSocket probe;
     if (probe.connect("127.0.0.1", full.port(), 300) == 0)
         GTEST_SKIP() << "this system completes connects beyond the listen queue";
-    g_world->proxy->conn_timeout = 1;
+    use_timeouts(1, AIO_PROXY_RW_TIMEOUT);
     add_name("slow.test", {"127.0.0.1"});
     std::string host = "slow.test:" + std::to_string(full.port());
     auto r = raw_exchange(proxy_port(),
