@@ -13,10 +13,21 @@
 
 namespace {
 
+// The loop's clock for the time-out tests, moved by hand.
+time_t g_now = 7000;
+time_t fake_clock() { return g_now; }
+
 struct Fixture : ::testing::Test {
     // Short passes: tests that wait for the loop do not idle a second each time.
     ACL_AIO* aio = acl_aio_create_ex(0, 0, 0, 100000);
     ~Fixture() override { acl_aio_free(aio); }
+
+    // From now on the loop's clock moves only with advance().
+    void use_fake_clock() {
+        g_now = 7000;
+        acl_event_set_clock_seam(acl_aio_event(aio), fake_clock);
+    }
+    void advance(int seconds) { g_now += seconds; }
 
     // Runs passes until `done` holds, at most `passes` of them.
     bool run_until(const std::function<bool()>& done, int passes = 100) {
@@ -276,24 +287,34 @@ using AioLifecycle = Fixture;
 TEST_F(AioLifecycle, TimeoutCallbackZeroRearmsMinusOneCloses) {
     Seen seen;
     seen.timeout_result = 0;
+    use_fake_clock();
     Pair p(aio, &seen);
     acl_aio_ctl(p.astream, ACL_AIO_CTL_TIMEOUT, 1, ACL_AIO_CTL_END);
     acl_aio_gets(p.astream);
-    EXPECT_TRUE(run_until([&] { return seen.timeouts == 1; }, 40));
+    advance(1);
+    acl_aio_loop(aio);
+    EXPECT_EQ(seen.timeouts, 0);  // due only once the clock is later than the deadline
+    advance(1);
+    EXPECT_TRUE(run_until([&] { return seen.timeouts == 1; }, 3));
     EXPECT_EQ(seen.closes, 0);
     EXPECT_TRUE(acl_aio_isrset(p.astream));  // registered again, with a fresh deadline
-    EXPECT_TRUE(run_until([&] { return seen.closes == 1; }, 40));
+    acl_aio_loop(aio);
+    EXPECT_EQ(seen.timeouts, 1);
+    advance(2);
+    EXPECT_TRUE(run_until([&] { return seen.closes == 1; }, 3));
     EXPECT_EQ(seen.timeouts, 2);
 }
 
 TEST_F(AioLifecycle, NullCallbackRestoresTheDefault) {
     Seen seen;
     seen.timeout_result = 0;  // the custom callback would keep the stream
+    use_fake_clock();
     Pair p(aio, &seen);
     acl_aio_ctl(p.astream, ACL_AIO_CTL_TIMEO_FN, (ACL_AIO_TIMEO_FN) nullptr, ACL_AIO_CTL_TIMEOUT, 1,
                 ACL_AIO_CTL_END);
     acl_aio_gets(p.astream);
-    EXPECT_TRUE(run_until([&] { return seen.closes == 1; }, 40));
+    advance(2);
+    EXPECT_TRUE(run_until([&] { return seen.closes == 1; }, 3));
     EXPECT_EQ(seen.timeouts, 0);  // the default ran and closed the stream
 
     // The default read callback just drops the data.
