@@ -85,6 +85,23 @@ typedef int (*ACL_AIO_CONNECT_FN)(ACL_ASTREAM* astream, void* context);
 typedef int (*ACL_AIO_TIMEO_FN)(ACL_ASTREAM* astream, void* context);
 typedef int (*ACL_AIO_CLOSE_FN)(ACL_ASTREAM* astream, void* context);
 
+// A read's own record (as each write request of some engines is its own):
+// a read started with one delivers to its callbacks and context instead of
+// the stream's, so a reader (the HTTP header and body readers) never takes
+// over the stream's callbacks or its context slot.
+//
+// Lifecycle: the record is the caller's; it must stay valid while its read is
+// pending. The engine lets go of it before calling its read callback (which
+// may start the next read with it, or free it), before a time-out handler
+// that ends the read (result below 0), and before its close notice.
+struct ACL_AIO_READ_REQ {
+    ACL_AIO_READ_FN read_fn = nullptr;    // gets the unit; required
+    ACL_AIO_TIMEO_FN timeo_fn = nullptr;  // the read timed out; null: the stream's timeout callback
+    ACL_AIO_CLOSE_FN close_fn = nullptr;  // the stream closes with this read pending, before the
+                                          // stream's close callback runs; may be null
+    void* context = nullptr;              // handed to the three callbacks above
+};
+
 // Which buffered-stream reader completes the pending read.
 enum ACL_AIO_READER {
     ACL_AIO_READ_NONE = 0,
@@ -123,6 +140,7 @@ struct ACL_ASTREAM {
     ACL_AIO_CLOSE_FN close_fn = nullptr;
     void* context = nullptr;
 
+    ACL_AIO_READ_REQ* read_req = nullptr;       // the pending read's own record, if any
     ACL_AIO_READER reader = ACL_AIO_READ_NONE;  // completes the pending read
     std::size_t read_count = 0;                 // for ACL_AIO_READ_READN
     int nrefer = 0;                             // callbacks of this stream now running
@@ -178,6 +196,22 @@ int acl_aio_gets(ACL_ASTREAM* astream);              // a line including its "\n
 int acl_aio_gets_nonl(ACL_ASTREAM* astream);         // a line without any trailing "\r" / "\n"
 int acl_aio_read(ACL_ASTREAM* astream);              // whatever is there, at least one byte
 int acl_aio_readn(ACL_ASTREAM* astream, int count);  // exactly count bytes (count > 0)
+
+// The same reads with their own record (see ACL_AIO_READ_REQ); fatal for a
+// null record or one without a read callback.
+int acl_aio_gets_req(ACL_ASTREAM* astream, ACL_AIO_READ_REQ* req);
+int acl_aio_gets_nonl_req(ACL_ASTREAM* astream, ACL_AIO_READ_REQ* req);
+int acl_aio_read_req(ACL_ASTREAM* astream, ACL_AIO_READ_REQ* req);
+int acl_aio_readn_req(ACL_ASTREAM* astream, int count, ACL_AIO_READ_REQ* req);
+
+// Whether the stream's close (ACL_AIO_CTL_CLOSE_FN) or timeout
+// (ACL_AIO_CTL_TIMEO_FN) callback is one the user set, not the default.
+// Fatal for other names.
+int acl_aio_has_own_callback(ACL_ASTREAM* astream, int name);
+
+// Runs the stream's timeout callback with the stream's context, for a
+// read's own time-out handler that hands the time-out on. Its result.
+int acl_aio_call_timeout(ACL_ASTREAM* astream);
 
 // Sends `dlen` bytes: directly when nothing is queued, otherwise behind the
 // queue. The write callback runs once all queued output has left. Fatal on a

@@ -34,6 +34,13 @@ int default_close(ACL_ASTREAM*, void*) { return -1; }
 // The whole teardown of an astream: the close callback, then the loop forgets
 // the stream, then the buffers, the buffered stream and the record go.
 void free_astream(ACL_ASTREAM* a) {
+    // A read still pending hears of the close first, through its own record.
+    if (ACL_AIO_READ_REQ* req = a->read_req) {
+        a->read_req = nullptr;
+        ACL_AIO_CLOSE_FN fn = req->close_fn;
+        void* context = req->context;
+        if (fn != nullptr) under_ref(a, [&] { return fn(a, context); });
+    }
     under_ref(a, [a] { return a->close_fn(a, a->context); });
     a->flag &= ~static_cast<unsigned>(ACL_AIO_FLAG_CLOSE);
     forget_timers(a);
@@ -211,4 +218,21 @@ int acl_aio_iocp_close(ACL_ASTREAM* a) {
     }
     free_astream(a);
     return 1;
+}
+
+int acl_aio_has_own_callback(ACL_ASTREAM* a, int name) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    switch (name) {
+        case ACL_AIO_CTL_CLOSE_FN:
+            return a->close_fn != default_close;
+        case ACL_AIO_CTL_TIMEO_FN:
+            return a->timeo_fn != default_timeo;
+        default:
+            acl_msg_fatal("%s: invalid name(%d)", __func__, name);
+    }
+}
+
+int acl_aio_call_timeout(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return a->timeo_fn(a, a->context);
 }
