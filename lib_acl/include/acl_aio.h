@@ -23,7 +23,11 @@
 //     not start operations from the close callback.
 //   - acl_aio_iocp_close decides:
 //       1. a callback of this astream is running: the close is only requested;
-//          it happens when that callback has returned;
+//          it happens when that callback has returned; any other callback of
+//          the same aio running (a read callback of one stream closing or
+//          writing to another, a loop timer): a close that would free the
+//          astream at once (cases 2 and 5) waits until that callback, the
+//          outermost one, has returned to the loop;
 //       2. the buffered stream was detached (acl_aio_ctl with
 //          ACL_AIO_CTL_STREAM and null): the close callback runs and the
 //          astream is freed; the socket is left open for its new owner;
@@ -32,8 +36,13 @@
 //       4. a read is pending: the close is requested and the stream flagged
 //          end of file, so the next pass reports an exception that closes it;
 //       5. otherwise the close callback runs and everything is freed at once.
-//   - Inside one of its own callbacks an astream is never freed: operations on
-//     it stay safe until the callback returns. Outside its callbacks, an
+//   - While any callback of its aio runs, an astream is never freed: every
+//     astream (and every record its close callback would free) stays valid
+//     until the running callback returns, even after acl_aio_writen or a
+//     read returned -1 for it. So a relay writing to one side from a callback
+//     of the other needs no re-test of either side after the write. The
+//     close callback then runs after that callback, before the next event.
+//     Outside the loop (a caller that is not inside any callback), an
 //     operation that returns -1 may have freed the astream: do not touch it
 //     afterwards.
 //   - The data handed to a read callback lives in the astream's line buffer:
@@ -47,6 +56,7 @@
 #include <deque>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "acl_ioctl.h"
 #include "acl_vstream.h"
@@ -118,6 +128,11 @@ struct ACL_AIO {
     int delay_sec = 1;  // wait granularity of the loop
     int delay_usec = 0;
     std::atomic<std::thread::id> loop_thread{};  // the thread that last ran a pass
+
+    // private: the engine's own bookkeeping
+    int callback_depth = 0;                     // loop pass and callbacks now running
+    int pass_depth = 0;                         // 1 while a loop pass runs
+    std::vector<ACL_ASTREAM*> deferred_closes;  // freed when the running callback returns
 };
 
 struct ACL_ASTREAM {
@@ -145,6 +160,7 @@ struct ACL_ASTREAM {
     std::size_t read_count = 0;                 // for ACL_AIO_READ_READN
     int nrefer = 0;                             // callbacks of this stream now running
     unsigned flag = 0;                          // ACL_AIO_FLAG_*
+    bool close_deferred = false;                // listed in aio->deferred_closes
 };
 
 // ---- the aio handle --------------------------------------------------------
@@ -236,8 +252,8 @@ void acl_aio_accept(ACL_ASTREAM* listener);
 // listener.
 void acl_aio_listen(ACL_ASTREAM* listener);
 
-// Requests the close (see Lifecycle). 1 when the astream was freed at once,
-// 0 when the close will happen later.
+// Requests the close (see Lifecycle). 1 when the astream was freed at once
+// (only outside callbacks), 0 when the close will happen later.
 int acl_aio_iocp_close(ACL_ASTREAM* astream);
 
 // Whether a read / write is registered with the loop for this astream.

@@ -365,6 +365,42 @@ TEST_F(AioLifecycle, CloseInsideACallbackWaitsForItsReturn) {
     EXPECT_EQ(p.drain(), "bye");
 }
 
+// A read callback of one stream that writes to a second, whose peer is gone.
+struct Relay {
+    ACL_ASTREAM* other = nullptr;
+    Seen* other_seen = nullptr;
+    int write_result = 0;
+    int closes_during_callback = -1;
+    int close_result = -1;
+    static int on_read(ACL_ASTREAM*, void* ctx, char*, int) {
+        auto* r = static_cast<Relay*>(ctx);
+        r->write_result = acl_aio_writen(r->other, "x", 1);
+        // The failed side is still a valid record here: its close waits.
+        r->close_result = acl_aio_iocp_close(r->other);
+        r->closes_during_callback = r->other_seen->closes;
+        return 0;
+    }
+};
+
+TEST_F(AioLifecycle, SideFailingInAnotherStreamsCallbackClosesAfterThatCallbackReturns) {
+    Seen seen_a, seen_b;
+    Pair a(aio, &seen_a);
+    Pair b(aio, &seen_b);
+    platform::sock_close(b.peer);  // writes to b now fail
+    b.peer = -1;
+    Relay relay{b.astream, &seen_b};
+    acl_aio_ctl(a.astream, ACL_AIO_CTL_READ_FN, Relay::on_read, ACL_AIO_CTL_CLOSE_FN,
+                (ACL_AIO_CLOSE_FN) nullptr, ACL_AIO_CTL_CTX, &relay, ACL_AIO_CTL_END);
+    EXPECT_EQ(acl_aio_gets(a.astream), 0);  // pending: the callback will run from the loop
+    a.send("go\n");
+    EXPECT_TRUE(run_until([&] { return relay.closes_during_callback >= 0; }, 20));
+    EXPECT_EQ(relay.write_result, -1);
+    EXPECT_EQ(relay.close_result, 0);
+    EXPECT_EQ(relay.closes_during_callback, 0);
+    EXPECT_EQ(seen_b.closes, 1);  // ran once the callback had returned, in the same pass
+    EXPECT_EQ(acl_aio_iocp_close(a.astream), 1);  // outside any callback: at once
+}
+
 TEST_F(AioLifecycle, NegativeReadResultClosesAfterTheQueuedReply) {
     Seen seen;
     Pair p(aio, &seen);

@@ -85,7 +85,12 @@ void acl_aio_free(ACL_AIO* aio) {
 void acl_aio_loop(ACL_AIO* aio) {
     if (aio == nullptr) return;
     aio->loop_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
-    acl_ioctl_loop(aio->ioc);
+    aio->pass_depth = 1;
+    {
+        CallbackScope pass(aio);
+        acl_ioctl_loop(aio->ioc);
+        aio->pass_depth = 0;
+    }
 }
 
 int acl_aio_in_loop_thread(const ACL_AIO* aio) {
@@ -195,13 +200,16 @@ int acl_aio_iswset(ACL_ASTREAM* a) {
     return a != nullptr && a->stream != nullptr && acl_ioctl_iswset(a->aio->ioc, a->stream);
 }
 
-int acl_aio_iocp_close(ACL_ASTREAM* a) {
-    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+namespace {
+
+// The close decision; `may_defer` is false for a close whose deferral ended.
+int close_astream(ACL_ASTREAM* a, bool may_defer) {
     // The code that called the running callback finishes the close.
     if (a->nrefer > 0) {
         a->flag |= ACL_AIO_FLAG_CLOSE;
         return 0;
     }
+    if (a->close_deferred) return 0;
     if (a->stream != nullptr) {
         // Queued output goes first; the write path closes when it is done.
         if (acl_ioctl_iswset(a->aio->ioc, a->stream)) {
@@ -216,8 +224,39 @@ int acl_aio_iocp_close(ACL_ASTREAM* a) {
             return 0;
         }
     }
+    if (may_defer && a->aio->callback_depth > 0) {
+        a->flag |= ACL_AIO_FLAG_CLOSE;
+        a->close_deferred = true;
+        a->aio->deferred_closes.push_back(a);
+        return 0;
+    }
     free_astream(a);
     return 1;
+}
+
+}  // namespace
+
+namespace aio_internal {
+
+void run_deferred_closes(ACL_AIO* aio) {
+    if (aio->deferred_closes.empty()) return;
+    // Close callbacks run from here may close further streams: those join
+    // the list and go in this same round.
+    aio->callback_depth++;
+    for (std::size_t i = 0; i < aio->deferred_closes.size(); i++) {
+        ACL_ASTREAM* a = aio->deferred_closes[i];
+        a->close_deferred = false;
+        close_astream(a, false);
+    }
+    aio->deferred_closes.clear();
+    aio->callback_depth--;
+}
+
+}  // namespace aio_internal
+
+int acl_aio_iocp_close(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return close_astream(a, true);
 }
 
 int acl_aio_has_own_callback(ACL_ASTREAM* a, int name) {

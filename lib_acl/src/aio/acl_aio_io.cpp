@@ -84,6 +84,7 @@ void finish_failed(ACL_ASTREAM* a) {
 
 void read_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(a->aio);
     if (type & ACL_EVENT_RW_TIMEOUT && !(type & ACL_EVENT_XCPT)) {
         read_timed_out(a);
         return;
@@ -156,6 +157,7 @@ int call_write(ACL_ASTREAM* a) {
 
 void write_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(a->aio);
     if (failed_or_timed_out(type, a, enable_write)) return;
     long left = flush(a);
     if (left < 0) {

@@ -17,6 +17,7 @@ void enable_connect(ACL_ASTREAM* a) {
 
 void connect_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(a->aio);
     if (failed_or_timed_out(type, a, enable_connect)) return;
     // A refused or unreachable peer also makes the socket writable: only a
     // connect without a pending error reaches the connect callback.
@@ -61,6 +62,7 @@ bool listener_failed_or_timed_out(int type, ACL_ASTREAM* listener, void (*rearm)
 
 void accept_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(listener->aio);
     if (listener_failed_or_timed_out(type, listener, enable_accept, __func__)) return;
     ACL_VSTREAM* cs = acl_vstream_accept_ex(listener->stream, nullptr, 0);
     if (cs == nullptr) {
@@ -108,6 +110,7 @@ void enable_listen(ACL_ASTREAM* listener) {
 
 void listen_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(listener->aio);
     if (listener_failed_or_timed_out(type, listener, enable_listen, __func__)) return;
     int ret = under_ref(listener,
                         [listener] { return listener->listen_fn(listener, listener->context); });

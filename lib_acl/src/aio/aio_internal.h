@@ -50,6 +50,26 @@ inline bool failed_or_timed_out(int type, ACL_ASTREAM* a, void (*rearm)(ACL_ASTR
     return false;
 }
 
+// A close that would free a stream while a callback of its aio runs waits
+// for the end of that callback (the outermost one, when they nest): the
+// caller's records stay valid until it returns. The loop holds one scope for
+// its whole pass (timers included); every event handler holds another, and the
+// closes it deferred run when it returns to the pass.
+void run_deferred_closes(ACL_AIO* aio);
+
+class CallbackScope {
+  public:
+    explicit CallbackScope(ACL_AIO* aio) : aio_(aio) { aio_->callback_depth++; }
+    ~CallbackScope() {
+        if (--aio_->callback_depth <= aio_->pass_depth) run_deferred_closes(aio_);
+    }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+  private:
+    ACL_AIO* aio_;
+};
+
 void enable_read(ACL_ASTREAM* a);
 void enable_write(ACL_ASTREAM* a);
 // Drops the loop timers that name this stream (before it is freed).
