@@ -51,12 +51,8 @@
 //     output is queued every later write is queued behind it.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
-#include <deque>
-#include <string>
-#include <thread>
-#include <vector>
+#include <cstdint>
 
 #include "acl_ioctl.h"
 #include "acl_vstream.h"
@@ -66,8 +62,6 @@
 #define ACL_AIO_LINE_MAX 1048576  // longest line a read collects; a longer one closes the stream
 #define ACL_AIO_FLUSH_MAX 10      // queued buffers completed per flush
 #define ACL_AIO_CONNECT_BUFSIZE 4096  // buffer asked for a connecting stream (raised to 8192)
-
-#define ACL_AIO_FLAG_CLOSE 1  // close requested
 
 // Option names of acl_aio_ctl, each followed by its value.
 #define ACL_AIO_CTL_END 0         // end of the list
@@ -112,56 +106,9 @@ struct ACL_AIO_READ_REQ {
     void* context = nullptr;              // handed to the three callbacks above
 };
 
-// Which buffered-stream reader completes the pending read.
-enum ACL_AIO_READER {
-    ACL_AIO_READ_NONE = 0,
-    ACL_AIO_READ_GETS,       // a line with its "\n"
-    ACL_AIO_READ_GETS_NONL,  // a line without its line end
-    ACL_AIO_READ_READN,      // exactly read_count bytes
-    ACL_AIO_READ_ANY,        // whatever is there
-};
-
-struct ACL_AIO {
-    ACL_IOCTL* ioc = nullptr;  // the dispatch layer it drives
-    int max_threads = 0;       // 0: callbacks run on the loop thread
-    int idle_timeout = 0;
-    int delay_sec = 1;  // wait granularity of the loop
-    int delay_usec = 0;
-    std::atomic<std::thread::id> loop_thread{};  // the thread that last ran a pass
-
-    // private: the engine's own bookkeeping
-    int callback_depth = 0;                     // loop pass and callbacks now running
-    int pass_depth = 0;                         // 1 while a loop pass runs
-    std::vector<ACL_ASTREAM*> deferred_closes;  // freed when the running callback returns
-};
-
-struct ACL_ASTREAM {
-    ACL_AIO* aio = nullptr;
-    ACL_VSTREAM* stream = nullptr;        // null once detached
-    std::string line;                     // data collected for the pending read
-    std::deque<std::string> write_queue;  // output waiting to be sent
-    std::size_t write_left = 0;           // bytes queued and not yet sent
-    std::size_t write_offset = 0;         // bytes of the queue head already sent
-    int write_nested = 0;
-    int read_nested = 0;
-    int timeout = 0;  // seconds for every registration; 0 = none
-
-    ACL_AIO_READ_FN read_fn = nullptr;
-    ACL_AIO_WRITE_FN write_fn = nullptr;
-    ACL_AIO_ACCEPT_FN accept_fn = nullptr;
-    ACL_AIO_LISTEN_FN listen_fn = nullptr;
-    ACL_AIO_CONNECT_FN connect_fn = nullptr;
-    ACL_AIO_TIMEO_FN timeo_fn = nullptr;
-    ACL_AIO_CLOSE_FN close_fn = nullptr;
-    void* context = nullptr;
-
-    ACL_AIO_READ_REQ* read_req = nullptr;       // the pending read's own record, if any
-    ACL_AIO_READER reader = ACL_AIO_READ_NONE;  // completes the pending read
-    std::size_t read_count = 0;                 // for ACL_AIO_READ_READN
-    int nrefer = 0;                             // callbacks of this stream now running
-    unsigned flag = 0;                          // ACL_AIO_FLAG_*
-    bool close_deferred = false;                // listed in aio->deferred_closes
-};
+// ACL_AIO and ACL_ASTREAM are the engine's own records: other modules hold
+// pointers and use the functions below (acl_aio_vstream, acl_aio_isrset,
+// acl_aio_write_left, ...); their fields are private to lib_acl/src/aio.
 
 // ---- the aio handle --------------------------------------------------------
 
@@ -255,6 +202,9 @@ void acl_aio_listen(ACL_ASTREAM* listener);
 // Requests the close (see Lifecycle). 1 when the astream was freed at once
 // (only outside callbacks), 0 when the close will happen later.
 int acl_aio_iocp_close(ACL_ASTREAM* astream);
+
+// Bytes handed to acl_aio_writen that wait in the queue, not yet sent.
+std::size_t acl_aio_write_left(ACL_ASTREAM* astream);
 
 // Whether a read / write is registered with the loop for this astream.
 int acl_aio_isrset(ACL_ASTREAM* astream);

@@ -64,7 +64,8 @@ TEST(EventEngine, BufferedLineIsReadableWithoutWaiting) {
     ASSERT_EQ(platform::sock_send(p.peer, "one\ntwo\n", 8), 8);
     char line[16];
     ASSERT_EQ(acl_vstream_gets(p.stream, line, sizeof(line)), 4);
-    ASSERT_GT(p.stream->read_cnt, 0u);  // "two\n" waits in the buffer, the socket is empty
+    ASSERT_GT(acl_vstream_bfrd_cnt(p.stream),
+              0u);  // "two\n" waits in the buffer, the socket is empty
 
     Log log;
     acl_event_enable_read(ev, p.stream, 0, on_read, &log);

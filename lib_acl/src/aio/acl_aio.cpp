@@ -56,15 +56,12 @@ void free_astream(ACL_ASTREAM* a) {
 
 ACL_AIO* acl_aio_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec) {
     auto* aio = new ACL_AIO;
-    aio->max_threads = max_threads < 0 ? 0 : max_threads;
-    aio->idle_timeout = idle_timeout;
+    if (max_threads < 0) max_threads = 0;
     if (delay_sec <= 0 && delay_usec <= 0) {
         delay_sec = 1;
         delay_usec = 0;
     }
-    aio->delay_sec = delay_sec;
-    aio->delay_usec = delay_usec;
-    aio->ioc = acl_ioctl_create_ex(aio->max_threads, idle_timeout, delay_sec, delay_usec);
+    aio->ioc = acl_ioctl_create_ex(max_threads, idle_timeout, delay_sec, delay_usec);
     if (aio->ioc == nullptr) acl_msg_fatal("%s: acl_ioctl_create_ex error(%s)", __func__, "null");
     if (acl_ioctl_start(aio->ioc) < 0)
         acl_msg_fatal("%s, %s(%d): acl_ioctl_start error(%s)", __FILE__, __func__, __LINE__,
@@ -274,4 +271,9 @@ int acl_aio_has_own_callback(ACL_ASTREAM* a, int name) {
 int acl_aio_call_timeout(ACL_ASTREAM* a) {
     if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
     return a->timeo_fn(a, a->context);
+}
+
+std::size_t acl_aio_write_left(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return a->write_left;
 }

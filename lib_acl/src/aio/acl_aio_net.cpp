@@ -23,9 +23,7 @@ void connect_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     // connect without a pending error reaches the connect callback.
     int err = platform::sock_pending_error(a->stream->fd);
     if (err != 0) {
-        a->stream->flag |= ACL_VSTREAM_FLAG_ERR;
-        a->stream->errnum = err > 0 ? err : errno;
-        a->stream->errbuf = std::strerror(a->stream->errnum);
+        acl_vstream_set_error(a->stream, err > 0 ? err : errno);
         acl_aio_iocp_close(a);
         return;
     }

@@ -185,7 +185,7 @@ void examine(ACL_EVENT* ev, int fd) {
     int mask = 0;
     if (s->flag & ACL_VSTREAM_FLAG_BAD) {
         mask = ACL_EVENT_XCPT;
-    } else if (e.r.fn != nullptr && s->read_cnt > 0) {
+    } else if (e.r.fn != nullptr && acl_vstream_bfrd_cnt(s) > 0) {
         mask = ACL_EVENT_READ;
     } else {
         if (e.r.deadline > 0 && ev->now > e.r.deadline) {
