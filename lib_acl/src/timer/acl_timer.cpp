@@ -23,8 +23,7 @@ time_t monotonic_seconds() {
 
 struct ACL_TIMER {
     acl_timer_internal::TimerIndex<void*> items;  // by deadline, and by context
-    time_t present = 0;    // the clock, read at the start of the last operation
-    time_t time_left = 0;  // what the last successful cancel found
+    time_t present = 0;  // the clock, read at the start of the last operation
 };
 
 namespace {
@@ -78,8 +77,7 @@ time_t acl_timer_cancel(ACL_TIMER* timer, void* ctx) {
     refresh(timer);
     std::int64_t when = 0;
     if (!timer->items.cancel(ctx, &when)) return -1;
-    timer->time_left = when > timer->present ? static_cast<time_t>(when) - timer->present : 0;
-    return timer->time_left;
+    return when > timer->present ? static_cast<time_t>(when) - timer->present : 0;
 }
 
 void* acl_timer_popup(ACL_TIMER* timer) {
