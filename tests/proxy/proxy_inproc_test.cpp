@@ -16,6 +16,7 @@
 #include "acl_vstream.h"
 #include "http_hdr_req.h"
 #include "http_hdr_res.h"
+#include "platform/socket.h"
 #include "proxy/aio_proxy.h"
 #include "proxy/dns_cache.h"
 #include "proxy/netdb.h"
@@ -602,19 +603,58 @@ TEST_F(ProxyTest, OnlyTheFirstFiveAddressesAreTried) {
     EXPECT_EQ(r, PROXY_REPLY_CONNECT_ERROR);
 }
 
+// Descriptors open in this process: the proxy's sockets among them.
+std::size_t open_descriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
 TEST_F(ProxyTest, BrowserLeavingMidBodyEndsBothSides) {
     // The browser stops reading, so the proxy holds back the server; then
     // the browser leaves. Both sides end and the proxy goes on serving.
+    // The server offers far more than the buffers hold and notes when the
+    // proxy lets go of its connection.
+    std::atomic<int> server_ended{0};
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n");
+        const std::string piece(65536, 'b');
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            platform::sock_send_nowait(s.fd(), piece.data(), piece.size());
+            if (platform::fd_wait(s.fd(), platform::WAIT_READ, 50) > 0) {
+                char c;
+                if (platform::sock_recv(s.fd(), &c, 1) <= 0) {
+                    server_ended++;
+                    return;
+                }
+            }
+        }
+    });
+    const std::size_t fds_before = open_descriptors();
+    std::string host = "127.0.0.1:" + std::to_string(server.port());
     for (int i = 0; i < 5; ++i) {
         platform::TcpSocket c;
         ASSERT_EQ(c.connect("127.0.0.1", proxy_port()), 0);
-        std::string host = "127.0.0.1:" + std::to_string(nginx_port());
-        c.send_all("GET http://" + host + "/medium.bin HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        c.send_all("GET http://" + host + "/big HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
         std::string some;
         c.recv_some(some, 5000);
+        EXPECT_EQ(some.rfind("HTTP/1.1 200", 0), 0u) << some.substr(0, 40);
         std::this_thread::sleep_for(std::chrono::milliseconds(100 * i));
         c.close();
     }
+    // The server side: the proxy closed each of its five connections.
+    EXPECT_TRUE(
+        tarvo_test::wait_until([&] { return server_ended.load() == 5; }, std::chrono::seconds(20)))
+        << server_ended.load() << " of 5 server connections ended";
+    // The browser side: once the server's handlers returned, no descriptor of
+    // the five exchanges is left open, so the proxy closed the browser
+    // sockets too.
+    EXPECT_TRUE(tarvo_test::wait_until([&] { return open_descriptors() <= fds_before; },
+                                       std::chrono::seconds(20)))
+        << open_descriptors() << " descriptors open, " << fds_before << " before";
     EXPECT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
 }
 
