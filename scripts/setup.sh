@@ -12,6 +12,8 @@ packages=(
   clang-format
   # testing
   libgtest-dev libgmock-dev
+  # the tsan preset: g++'s ThreadSanitizer runtime
+  libtsan2
   # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
   # end-to-end proxy tests: a real web server and client
