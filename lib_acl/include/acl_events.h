@@ -80,10 +80,6 @@ void acl_event_disable_read(ACL_EVENT* event, ACL_VSTREAM* stream);
 void acl_event_disable_write(ACL_EVENT* event, ACL_VSTREAM* stream);
 // Removes the stream from the engine entirely; it may then be closed.
 void acl_event_disable_readwrite(ACL_EVENT* event, ACL_VSTREAM* stream);
-// The same for a stream whose descriptor is closed right after the call (and
-// shared with no other descriptor): the close takes it out of the system
-// poller, so no call is spent on that.
-void acl_event_forget_closing(ACL_EVENT* event, ACL_VSTREAM* stream);
 
 // Has the next pass look at the stream's flags and buffer again. Needed when
 // a registered stream is flagged or fed by other means than a registration

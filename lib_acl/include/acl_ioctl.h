@@ -53,7 +53,6 @@ void acl_ioctl_enable_listen(ACL_IOCTL* ioc, ACL_VSTREAM* stream, int timeout,
 void acl_ioctl_disable_read(ACL_IOCTL* ioc, ACL_VSTREAM* stream);
 void acl_ioctl_disable_write(ACL_IOCTL* ioc, ACL_VSTREAM* stream);
 void acl_ioctl_disable_readwrite(ACL_IOCTL* ioc, ACL_VSTREAM* stream);
-void acl_ioctl_forget_closing(ACL_IOCTL* ioc, ACL_VSTREAM* stream);
 void acl_ioctl_recheck(ACL_IOCTL* ioc, ACL_VSTREAM* stream);
 int acl_ioctl_isrset(ACL_IOCTL* ioc, ACL_VSTREAM* stream);
 int acl_ioctl_iswset(ACL_IOCTL* ioc, ACL_VSTREAM* stream);

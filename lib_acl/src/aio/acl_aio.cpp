@@ -45,7 +45,7 @@ void free_astream(ACL_ASTREAM* a) {
     a->flag &= ~static_cast<unsigned>(ACL_AIO_FLAG_CLOSE);
     forget_timers(a);
     if (a->stream != nullptr) {
-        acl_ioctl_forget_closing(a->aio->ioc, a->stream);
+        acl_ioctl_disable_readwrite(a->aio->ioc, a->stream);
         acl_vstream_close(a->stream);
         a->stream = nullptr;
     }

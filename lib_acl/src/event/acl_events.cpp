@@ -97,11 +97,10 @@ void unlist(ACL_EVENT* ev, FdEntry& e) {
     e.slot = -1;
 }
 
-// Drops the descriptor from the poller and the table. A descriptor about to
-// be closed leaves the poller with its close: no call needed for that.
-void detach(ACL_EVENT* ev, int fd, bool closing = false) {
+// Drops the descriptor from the poller and the table.
+void detach(ACL_EVENT* ev, int fd) {
     FdEntry& e = ev->table[static_cast<size_t>(fd)];
-    if (!closing) ev->poller.change(fd, e.polled, 0);
+    ev->poller.change(fd, e.polled, 0);
     unlist(ev, e);
     e = FdEntry{};
 }
@@ -345,11 +344,6 @@ void acl_event_disable_write(ACL_EVENT* ev, ACL_VSTREAM* stream) {
 void acl_event_disable_readwrite(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     if (stream == nullptr) acl_msg_fatal("%s: stream null", __func__);
     if (entry_of(ev, stream) != nullptr) detach(ev, stream->fd);
-}
-
-void acl_event_forget_closing(ACL_EVENT* ev, ACL_VSTREAM* stream) {
-    if (stream == nullptr) acl_msg_fatal("%s: stream null", __func__);
-    if (entry_of(ev, stream) != nullptr) detach(ev, stream->fd, true);
 }
 
 void acl_event_recheck(ACL_EVENT* ev, ACL_VSTREAM* stream) {

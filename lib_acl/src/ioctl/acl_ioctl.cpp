@@ -65,10 +65,6 @@ void acl_ioctl_disable_readwrite(ACL_IOCTL* ioc, ACL_VSTREAM* stream) {
     acl_event_disable_readwrite(ioc->event, stream);
 }
 
-void acl_ioctl_forget_closing(ACL_IOCTL* ioc, ACL_VSTREAM* stream) {
-    acl_event_forget_closing(ioc->event, stream);
-}
-
 void acl_ioctl_recheck(ACL_IOCTL* ioc, ACL_VSTREAM* stream) {
     acl_event_recheck(ioc->event, stream);
 }
