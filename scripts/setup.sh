@@ -18,6 +18,9 @@ packages=(
   libgtest-dev libgmock-dev
   # fuzzing (HTTP parsers, P2P datagram readers): clang with libFuzzer and the
   # sanitizer runtimes
+  # the tsan preset: g++'s ThreadSanitizer runtime
+  libtsan2
+  # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
   # end-to-end proxy tests and the download store's tests: a real web server and client
   nginx-light curl

@@ -23,7 +23,11 @@
 //     not start operations from the close callback.
 //   - acl_aio_iocp_close decides:
 //       1. a callback of this astream is running: the close is only requested;
-//          it happens when that callback has returned;
+//          it happens when that callback has returned; any other callback of
+//          the same aio running (a read callback of one stream closing or
+//          writing to another, a loop timer): a close that would free the
+//          astream at once (cases 2 and 5) waits until that callback, the
+//          outermost one, has returned to the loop;
 //       2. the buffered stream was detached (acl_aio_ctl with
 //          ACL_AIO_CTL_STREAM and null): the close callback runs and the
 //          astream is freed; the socket is left open for its new owner;
@@ -32,8 +36,13 @@
 //       4. a read is pending: the close is requested and the stream flagged
 //          end of file, so the next pass reports an exception that closes it;
 //       5. otherwise the close callback runs and everything is freed at once.
-//   - Inside one of its own callbacks an astream is never freed: operations on
-//     it stay safe until the callback returns. Outside its callbacks, an
+//   - While any callback of its aio runs, an astream is never freed: every
+//     astream (and every record its close callback would free) stays valid
+//     until the running callback returns, even after acl_aio_writen or a
+//     read returned -1 for it. So a relay writing to one side from a callback
+//     of the other needs no re-test of either side after the write. The
+//     close callback then runs after that callback, before the next event.
+//     Outside the loop (a caller that is not inside any callback), an
 //     operation that returns -1 may have freed the astream: do not touch it
 //     afterwards.
 //   - The data handed to a read callback lives in the astream's line buffer:
@@ -42,11 +51,8 @@
 //     output is queued every later write is queued behind it.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
-#include <deque>
-#include <string>
-#include <thread>
+#include <cstdint>
 
 #include "acl_ioctl.h"
 #include "acl_vstream.h"
@@ -56,8 +62,6 @@
 #define ACL_AIO_LINE_MAX 1048576  // longest line a read collects; a longer one closes the stream
 #define ACL_AIO_FLUSH_MAX 10      // queued buffers completed per flush
 #define ACL_AIO_CONNECT_BUFSIZE 4096  // buffer asked for a connecting stream (raised to 8192)
-
-#define ACL_AIO_FLAG_CLOSE 1  // close requested
 
 // Option names of acl_aio_ctl, each followed by its value.
 #define ACL_AIO_CTL_END 0         // end of the list
@@ -85,49 +89,26 @@ typedef int (*ACL_AIO_CONNECT_FN)(ACL_ASTREAM* astream, void* context);
 typedef int (*ACL_AIO_TIMEO_FN)(ACL_ASTREAM* astream, void* context);
 typedef int (*ACL_AIO_CLOSE_FN)(ACL_ASTREAM* astream, void* context);
 
-// Which buffered-stream reader completes the pending read.
-enum ACL_AIO_READER {
-    ACL_AIO_READ_NONE = 0,
-    ACL_AIO_READ_GETS,       // a line with its "\n"
-    ACL_AIO_READ_GETS_NONL,  // a line without its line end
-    ACL_AIO_READ_READN,      // exactly read_count bytes
-    ACL_AIO_READ_ANY,        // whatever is there
+// A read's own record (as each write request of some engines is its own):
+// a read started with one delivers to its callbacks and context instead of
+// the stream's, so a reader (the HTTP header and body readers) never takes
+// over the stream's callbacks or its context slot.
+//
+// Lifecycle: the record is the caller's; it must stay valid while its read is
+// pending. The engine lets go of it before calling its read callback (which
+// may start the next read with it, or free it), before a time-out handler
+// that ends the read (result below 0), and before its close notice.
+struct ACL_AIO_READ_REQ {
+    ACL_AIO_READ_FN read_fn = nullptr;    // gets the unit; required
+    ACL_AIO_TIMEO_FN timeo_fn = nullptr;  // the read timed out; null: the stream's timeout callback
+    ACL_AIO_CLOSE_FN close_fn = nullptr;  // the stream closes with this read pending, before the
+                                          // stream's close callback runs; may be null
+    void* context = nullptr;              // handed to the three callbacks above
 };
 
-struct ACL_AIO {
-    ACL_IOCTL* ioc = nullptr;  // the dispatch layer it drives
-    int max_threads = 0;       // 0: callbacks run on the loop thread
-    int idle_timeout = 0;
-    int delay_sec = 1;  // wait granularity of the loop
-    int delay_usec = 0;
-    std::atomic<std::thread::id> loop_thread{};  // the thread that last ran a pass
-};
-
-struct ACL_ASTREAM {
-    ACL_AIO* aio = nullptr;
-    ACL_VSTREAM* stream = nullptr;        // null once detached
-    std::string line;                     // data collected for the pending read
-    std::deque<std::string> write_queue;  // output waiting to be sent
-    std::size_t write_left = 0;           // bytes queued and not yet sent
-    std::size_t write_offset = 0;         // bytes of the queue head already sent
-    int write_nested = 0;
-    int read_nested = 0;
-    int timeout = 0;  // seconds for every registration; 0 = none
-
-    ACL_AIO_READ_FN read_fn = nullptr;
-    ACL_AIO_WRITE_FN write_fn = nullptr;
-    ACL_AIO_ACCEPT_FN accept_fn = nullptr;
-    ACL_AIO_LISTEN_FN listen_fn = nullptr;
-    ACL_AIO_CONNECT_FN connect_fn = nullptr;
-    ACL_AIO_TIMEO_FN timeo_fn = nullptr;
-    ACL_AIO_CLOSE_FN close_fn = nullptr;
-    void* context = nullptr;
-
-    ACL_AIO_READER reader = ACL_AIO_READ_NONE;  // completes the pending read
-    std::size_t read_count = 0;                 // for ACL_AIO_READ_READN
-    int nrefer = 0;                             // callbacks of this stream now running
-    unsigned flag = 0;                          // ACL_AIO_FLAG_*
-};
+// ACL_AIO and ACL_ASTREAM are the engine's own records: other modules hold
+// pointers and use the functions below (acl_aio_vstream, acl_aio_isrset,
+// acl_aio_write_left, ...); their fields are private to lib_acl/src/aio.
 
 // ---- the aio handle --------------------------------------------------------
 
@@ -179,6 +160,22 @@ int acl_aio_gets_nonl(ACL_ASTREAM* astream);         // a line without any trail
 int acl_aio_read(ACL_ASTREAM* astream);              // whatever is there, at least one byte
 int acl_aio_readn(ACL_ASTREAM* astream, int count);  // exactly count bytes (count > 0)
 
+// The same reads with their own record (see ACL_AIO_READ_REQ); fatal for a
+// null record or one without a read callback.
+int acl_aio_gets_req(ACL_ASTREAM* astream, ACL_AIO_READ_REQ* req);
+int acl_aio_gets_nonl_req(ACL_ASTREAM* astream, ACL_AIO_READ_REQ* req);
+int acl_aio_read_req(ACL_ASTREAM* astream, ACL_AIO_READ_REQ* req);
+int acl_aio_readn_req(ACL_ASTREAM* astream, int count, ACL_AIO_READ_REQ* req);
+
+// Whether the stream's close (ACL_AIO_CTL_CLOSE_FN) or timeout
+// (ACL_AIO_CTL_TIMEO_FN) callback is one the user set, not the default.
+// Fatal for other names.
+int acl_aio_has_own_callback(ACL_ASTREAM* astream, int name);
+
+// Runs the stream's timeout callback with the stream's context, for a
+// read's own time-out handler that hands the time-out on. Its result.
+int acl_aio_call_timeout(ACL_ASTREAM* astream);
+
 // Sends `dlen` bytes: directly when nothing is queued, otherwise behind the
 // queue. The write callback runs once all queued output has left. Fatal on a
 // null or detached astream, dlen < 1 or null data. 0, or -1 when the stream
@@ -202,9 +199,12 @@ void acl_aio_accept(ACL_ASTREAM* listener);
 // listener.
 void acl_aio_listen(ACL_ASTREAM* listener);
 
-// Requests the close (see Lifecycle). 1 when the astream was freed at once,
-// 0 when the close will happen later.
+// Requests the close (see Lifecycle). 1 when the astream was freed at once
+// (only outside callbacks), 0 when the close will happen later.
 int acl_aio_iocp_close(ACL_ASTREAM* astream);
+
+// Bytes handed to acl_aio_writen that wait in the queue, not yet sent.
+std::size_t acl_aio_write_left(ACL_ASTREAM* astream);
 
 // Whether a read / write is registered with the loop for this astream.
 int acl_aio_isrset(ACL_ASTREAM* astream);

@@ -24,7 +24,7 @@
 #define ACL_AQUEUE_ERR_TIMEOUT 3    // the time-out passed with nothing to pop
 #define ACL_AQUEUE_ERR_COND_WAIT 4  // waiting on the condition failed
 
-struct ACL_AQUEUE;  // opaque: FIFO, count, mutex and condition, last error, quit flag, creator
+struct ACL_AQUEUE;  // opaque: FIFO, mutex and condition, last error, quit flag
 
 // An empty queue. Ends the process ("%s: calloc error(%s)") when it cannot be
 // allocated.

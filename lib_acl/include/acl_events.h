@@ -22,6 +22,10 @@
 //      a time-out the side(s) whose deadline passed, readiness the read handler
 //      and then the write handler. Exceptions beat time-outs beat readiness.
 //
+// Time: whole seconds of the steady clock (acl_timer_now), so a step of the
+// wall clock neither fires nor stalls a deadline. Setting and cancelling a
+// timer cost O(log n) in the number of timers.
+//
 // Lifecycle: a stream may be closed only after acl_event_disable_readwrite;
 // after that call none of its handlers can run, not even for events already
 // collected in the current pass. A handler may register, unregister and close
@@ -31,6 +35,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "acl_timer.h"
 #include "acl_vstream.h"
 
 // Event types handed to handlers (bit values).
@@ -98,6 +103,12 @@ std::int64_t acl_event_cancel_timer(ACL_EVENT* event, ACL_EVENT_NOTIFY_TIME call
 
 // The engine's current time in seconds, as of the last pass.
 std::int64_t acl_event_time(const ACL_EVENT* event);
+
+// Clock seam: the engine reads its time from `clock_fn` from now on (null
+// restores acl_timer_now). Tests move such a clock by hand so that deadlines
+// and timers come due without real seconds passing; set it on the loop's
+// thread before the pass that should see it.
+void acl_event_set_clock_seam(ACL_EVENT* event, ACL_TIMER_CLOCK_FN clock_fn);
 
 // Number of streams registered.
 int acl_event_nstreams(const ACL_EVENT* event);

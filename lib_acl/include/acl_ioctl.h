@@ -13,18 +13,19 @@
 typedef ACL_EVENT_NOTIFY_RDWR ACL_IOCTL_NOTIFY_FN;
 typedef ACL_EVENT_NOTIFY_TIME ACL_IOCTL_TIMER_FN;
 
+// The thread settings are checked, not kept: without worker threads nothing
+// would read them.
 struct ACL_IOCTL {
-    int max_threads = 0;   // 0: handlers run on the loop thread
-    int idle_timeout = 0;  // seconds an idle worker waits (with max_threads > 0)
-    int delay_sec = 0;     // wait granularity of the engine
+    int delay_sec = 0;  // wait granularity of the engine
     int delay_usec = 0;
     ACL_EVENT* event = nullptr;  // made by acl_ioctl_start
 };
 
 // A layer with these settings; nothing runs before acl_ioctl_start. A
-// positive max_threads with idle_timeout below 1 is corrected to 60 seconds
-// ("%s, %s(%d): idle_timeout(%d) invalid"). Worker threads are not used:
-// every handler runs on the thread that calls acl_ioctl_loop.
+// positive max_threads with idle_timeout below 1 is an error of the caller
+// ("%s, %s(%d): idle_timeout(%d) invalid"; workers would take 60 seconds).
+// Worker threads are not used: every handler runs on the thread that calls
+// acl_ioctl_loop.
 ACL_IOCTL* acl_ioctl_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec);
 ACL_IOCTL* acl_ioctl_create(int max_threads, int idle_timeout);
 

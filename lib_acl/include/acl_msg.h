@@ -15,7 +15,8 @@
 // Any thread may log; whole lines are written under one mutex.
 //
 // Debug lines: acl_debug(section, level)(format, ...) writes an info line when
-// the switch table enables that level for that section. The table is built once
+// the switch table enables that level for that section. Sections are named in
+// acl_debug_sections.h. The table is built once
 // by acl_debug_init before other threads start, and only read afterwards.
 #pragma once
 

@@ -21,8 +21,7 @@
 // Seconds on some fixed, non-decreasing scale.
 typedef time_t (*ACL_TIMER_CLOCK_FN)(void);
 
-struct ACL_TIMER;  // opaque: the ordered items, the time now, the time left found by the last
-                   // cancel
+struct ACL_TIMER;  // opaque: the ordered items and the time now
 
 // An empty list. Ends the process when it cannot be allocated.
 ACL_TIMER* acl_timer_new(void);

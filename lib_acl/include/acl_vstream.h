@@ -64,30 +64,34 @@ struct ACL_VSTREAM_CLOSE_HANDLE {
     void* context;
 };
 
+// The fields above `priv` are the stream's public face: other modules read
+// them (the event engine the flag word, the async layer the descriptor, users
+// the peer's address and the error code) and the owner sets rw_timeout. What
+// lies in `priv` belongs to lib_acl/src/stream alone; others use the
+// functions below (acl_vstream_bfrd_cnt, acl_vstream_bufsize,
+// acl_vstream_strerror, acl_vstream_set_error).
 struct ACL_VSTREAM {
     int fd = -1;  // socket or file descriptor, owned
     int type = ACL_VSTREAM_TYPE_SOCK;
-    unsigned oflags = 0;  // open flags, as given to acl_vstream_fdopen
-    unsigned flag = 0;    // ACL_VSTREAM_FLAG_* bits
-
-    std::vector<char> read_buf;  // size set when opened, changed by acl_vstream_set_bufsize
-    std::size_t read_pos = 0;    // first unread byte in read_buf
-    std::size_t read_cnt = 0;    // unread bytes from read_pos on
-    std::string write_buf;       // output of the buffered writes, not yet sent
-
+    unsigned flag = 0;       // ACL_VSTREAM_FLAG_* bits
     int rw_timeout = 0;      // seconds; 0 = wait without limit
     int errnum = 0;          // errno of the last failure
-    std::string errbuf;      // text of the last failure
     std::string addr_peer;   // "ip:port" of a socket's peer, when known
     std::string addr_local;  // "ip:port" of a socket's own end, when known
 
-    std::vector<ACL_VSTREAM_CLOSE_HANDLE> close_handles;
-    int nrefer = 0;           // users' count of holders; not used by this module
-    void* context = nullptr;  // free for the owner
+    struct Private {
+        unsigned oflags = 0;         // open flags, as given to acl_vstream_fdopen
+        std::vector<char> read_buf;  // size set when opened, changed by acl_vstream_set_bufsize
+        std::size_t read_pos = 0;    // first unread byte in read_buf
+        std::size_t read_cnt = 0;    // unread bytes from read_pos on
+        std::string write_buf;       // output of the buffered writes, not yet sent
+        std::string errbuf;          // text of the last failure
+        std::vector<ACL_VSTREAM_CLOSE_HANDLE> close_handles;
+    } priv;
 };
 
 #define ACL_VSTREAM_SOCK(s) ((s)->fd)
-#define ACL_VSTREAM_BFRD_CNT(s) ((s)->read_cnt)  // unread bytes held in the buffer
+#define ACL_VSTREAM_BFRD_CNT(s) acl_vstream_bfrd_cnt(s)  // unread bytes held in the buffer
 
 // ---- opening and closing -------------------------------------------------
 
@@ -119,6 +123,17 @@ void acl_vstream_set_bufsize(ACL_VSTREAM* stream, std::size_t size);
 
 // Text of the stream's last failure ("" when none).
 const char* acl_vstream_strerror(const ACL_VSTREAM* stream);
+
+// Flags the stream failed (ACL_VSTREAM_FLAG_ERR) with system error `err`, as
+// a failed call of its own would: for a failure found outside the stream
+// (a non-blocking connect's pending error).
+void acl_vstream_set_error(ACL_VSTREAM* stream, int err);
+
+// Unread bytes held in the read buffer.
+std::size_t acl_vstream_bfrd_cnt(const ACL_VSTREAM* stream);
+
+// Size of the read buffer.
+std::size_t acl_vstream_bufsize(const ACL_VSTREAM* stream);
 
 // ---- blocking reads (wait for data; rw_timeout limits each wait) ---------
 

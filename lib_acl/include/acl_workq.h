@@ -28,8 +28,6 @@
 
 #include <ctime>
 
-#define ACL_WORKQ_LOG_SECTION 1  // debug section of the worker lines (level 2: thread exit)
-
 struct ACL_WORKQ;  // opaque: mutex and condition, validity mark, job FIFO and counters
 
 // What a worker tells the job it runs. The fields keep this order.

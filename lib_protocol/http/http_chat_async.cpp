@@ -8,77 +8,56 @@
 
 namespace {
 
-// The stream's own callbacks and context, put back when a read ends. The
-// close and timeout callbacks are kept apart from the defaults: only a
-// stream's own callback takes over from the reader's user.
-struct SavedCallbacks {
-    ACL_AIO_READ_FN read_fn = nullptr;
-    ACL_AIO_CLOSE_FN close_fn = nullptr;
-    ACL_AIO_TIMEO_FN timeo_fn = nullptr;
-    void* context = nullptr;
+// One read under way on a stream, header or body alike. Each read goes out
+// with the reader's own request record, so the stream's callbacks and context
+// stay the stream owner's throughout. Only the stream's own close and timeout
+// callbacks take over from the reader's user; whether it has them is noted
+// when the read begins.
+struct ChatRead {
+    ACL_AIO_READ_REQ req;
+    bool active = false;
     bool own_close = false;
     bool own_timeo = false;
 
-    void save(ACL_ASTREAM* astream) {
-        read_fn = astream->read_fn;
-        close_fn = astream->close_fn;
-        timeo_fn = astream->timeo_fn;
-        context = astream->context;
-        // Setting a null callback installs the default: compare against it.
-        acl_aio_ctl(astream, ACL_AIO_CTL_CLOSE_FN, static_cast<ACL_AIO_CLOSE_FN>(nullptr),
-                    ACL_AIO_CTL_TIMEO_FN, static_cast<ACL_AIO_TIMEO_FN>(nullptr), ACL_AIO_CTL_END);
-        own_close = astream->close_fn != close_fn;
-        own_timeo = astream->timeo_fn != timeo_fn;
-    }
-
-    void restore(ACL_ASTREAM* astream) const {
-        acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, read_fn, ACL_AIO_CTL_CLOSE_FN, close_fn,
-                    ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context, ACL_AIO_CTL_END);
-    }
-};
-
-// One read under way on a stream, header or body alike.
-struct ChatRead {
-    SavedCallbacks saved;
-    bool active = false;
-
-    // Takes the stream's callbacks over for the read; `end` gives them back.
     void begin(ACL_ASTREAM* astream, ACL_AIO_READ_FN read_fn, ACL_AIO_CLOSE_FN close_fn,
                ACL_AIO_TIMEO_FN timeo_fn, void* context, int timeout) {
         active = true;
-        saved.save(astream);
-        acl_aio_ctl(astream, ACL_AIO_CTL_READ_FN, read_fn, ACL_AIO_CTL_CLOSE_FN, close_fn,
-                    ACL_AIO_CTL_TIMEO_FN, timeo_fn, ACL_AIO_CTL_CTX, context, ACL_AIO_CTL_TIMEOUT,
-                    timeout < 0 ? 0 : timeout, ACL_AIO_CTL_END);
+        req.read_fn = read_fn;
+        req.close_fn = close_fn;
+        req.timeo_fn = timeo_fn;
+        req.context = context;
+        own_close = acl_aio_has_own_callback(astream, ACL_AIO_CTL_CLOSE_FN);
+        own_timeo = acl_aio_has_own_callback(astream, ACL_AIO_CTL_TIMEO_FN);
+        acl_aio_ctl(astream, ACL_AIO_CTL_TIMEOUT, timeout < 0 ? 0 : timeout, ACL_AIO_CTL_END);
     }
 
-    void end(ACL_ASTREAM* astream) {
-        active = false;
-        saved.restore(astream);
-    }
+    void end() { active = false; }
 };
 
-// A close or a timeout during a read. The stream's own callback takes over
-// when it has one; otherwise `closed` / `timed_out` end the read for the
-// reader's user. Ctx holds its ChatRead as `read`.
+// The stream closed during a read. Its own close callback runs next anyway
+// (the engine calls it after this notice): then the reader's user hears
+// nothing; otherwise `closed` ends the read for the user. Ctx holds its
+// ChatRead as `read`.
 template <class Ctx, int (*closed)(ACL_ASTREAM*, Ctx*)>
 int chat_close_cb(ACL_ASTREAM* astream, void* context) {
     auto* ctx = static_cast<Ctx*>(context);
     if (!ctx->read.active) return -1;
-    if (ctx->read.saved.own_close) {
-        ctx->read.end(astream);
-        return ctx->read.saved.close_fn(astream, ctx->read.saved.context);
+    if (ctx->read.own_close) {
+        ctx->read.end();
+        return -1;
     }
     return closed(astream, ctx);
 }
 
+// The read timed out: the stream's own timeout callback answers, or
+// `timed_out` ends the read for the user. The stream closes either way.
 template <class Ctx, int (*timed_out)(ACL_ASTREAM*, Ctx*)>
 int chat_timeo_cb(ACL_ASTREAM* astream, void* context) {
     auto* ctx = static_cast<Ctx*>(context);
     if (!ctx->read.active) return -1;
-    if (ctx->read.saved.own_timeo) {
-        ctx->read.end(astream);
-        ctx->read.saved.timeo_fn(astream, ctx->read.saved.context);
+    if (ctx->read.own_timeo) {
+        ctx->read.end();
+        acl_aio_call_timeout(astream);
     } else {
         timed_out(astream, ctx);
     }
@@ -100,28 +79,27 @@ namespace {
 
 void chat_ctx_free(HTTP_CHAT_CTX* ctx) { delete ctx; }
 
-// Ends the read: the stream gets its own callbacks back before the user
-// hears of the end, so the user may free the header from its callback.
-int hdr_finish(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx, int status) {
-    ctx->read.end(astream);
+// Ends the read before the user hears of the end, so the user may free the
+// header (and with it this reader) from its callback.
+int hdr_finish(HTTP_CHAT_CTX* ctx, int status) {
+    ctx->read.end();
     return ctx->notify(status, ctx->arg);
 }
 
 int hdr_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen) {
     auto* ctx = static_cast<HTTP_CHAT_CTX*>(context);
     int ret = http_hdr_feed_line(ctx->hdr, data, dlen > 0 ? static_cast<size_t>(dlen) : 0);
-    if (ret != HTTP_HDR_FEED_MORE) return hdr_finish(astream, ctx, ret);
-    acl_aio_gets_nonl(astream);
+    if (ret != HTTP_HDR_FEED_MORE) return hdr_finish(ctx, ret);
+    acl_aio_gets_nonl_req(astream, &ctx->read.req);
     return 0;
 }
 
-int hdr_closed(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx) {
-    return hdr_finish(astream, ctx,
-                      ctx->hdr->content_length > 0 ? HTTP_CHAT_ERR_IO : HTTP_CHAT_ERR_CLOSED);
+int hdr_closed(ACL_ASTREAM*, HTTP_CHAT_CTX* ctx) {
+    return hdr_finish(ctx, ctx->hdr->content_length > 0 ? HTTP_CHAT_ERR_IO : HTTP_CHAT_ERR_CLOSED);
 }
 
-int hdr_timed_out(ACL_ASTREAM* astream, HTTP_CHAT_CTX* ctx) {
-    return hdr_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT);
+int hdr_timed_out(ACL_ASTREAM*, HTTP_CHAT_CTX* ctx) {
+    return hdr_finish(ctx, HTTP_CHAT_ERR_TIMEOUT);
 }
 
 }  // namespace
@@ -147,7 +125,7 @@ void hdr_get_async(HTTP_HDR* hdr, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify, 
     ctx->arg = arg;
     ctx->read.begin(astream, hdr_read_cb, chat_close_cb<HTTP_CHAT_CTX, hdr_closed>,
                     chat_timeo_cb<HTTP_CHAT_CTX, hdr_timed_out>, ctx, timeout);
-    acl_aio_gets_nonl(astream);
+    acl_aio_gets_nonl_req(astream, &ctx->read.req);
 }
 
 void http_hdr_req_get_async(HTTP_HDR_REQ* req, ACL_ASTREAM* astream, HTTP_HDR_NOTIFY notify,
@@ -173,8 +151,8 @@ namespace {
 
 void body_ctx_free(HTTP_BODY_CTX* ctx) { delete ctx; }
 
-int body_finish(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx, int status, int dlen) {
-    ctx->read.end(astream);
+int body_finish(HTTP_BODY_CTX* ctx, int status, int dlen) {
+    ctx->read.end();
     return ctx->notify(status, nullptr, dlen, ctx->arg);
 }
 
@@ -187,18 +165,20 @@ int body_next(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx) {
     int64_t max = 0;
     switch (http_body_want(ctx->body, &max)) {
         case HTTP_BODY_WANT_LINE:
-            acl_aio_gets(astream);
+            acl_aio_gets_req(astream, &ctx->read.req);
             return 0;
         case HTTP_BODY_WANT_DATA:
-            acl_aio_readn(astream, static_cast<int>(std::min<int64_t>(max, HTTP_BODY_PIECE_MAX)));
+            acl_aio_readn_req(astream,
+                              static_cast<int>(std::min<int64_t>(max, HTTP_BODY_PIECE_MAX)),
+                              &ctx->read.req);
             return 0;
         case HTTP_BODY_WANT_ANY:
-            acl_aio_read(astream);
+            acl_aio_read_req(astream, &ctx->read.req);
             return 0;
         case HTTP_BODY_WANT_NONE:
             break;
     }
-    return body_finish(astream, ctx, HTTP_CHAT_OK, body_total(ctx->body));
+    return body_finish(ctx, HTTP_CHAT_OK, body_total(ctx->body));
 }
 
 int body_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen) {
@@ -206,23 +186,23 @@ int body_read_cb(ACL_ASTREAM* astream, void* context, char* data, int dlen) {
     if (dlen <= 0) return 0;  // nothing delivered: the close that follows ends the read
     int status = http_body_feed(ctx->body, data, static_cast<size_t>(dlen));
     if (status >= HTTP_CHAT_ERR_MIN) {
-        body_finish(astream, ctx, status, 0);
+        body_finish(ctx, status, 0);
         return -1;
     }
     if (ctx->notify(status, data, dlen, ctx->arg) < 0) {
-        ctx->read.end(astream);
+        ctx->read.end();
         return -1;
     }
     return body_next(astream, ctx);
 }
 
-int body_closed(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx) {
+int body_closed(ACL_ASTREAM*, HTTP_BODY_CTX* ctx) {
     int status = http_body_closed(ctx->body);
-    return body_finish(astream, ctx, status, status == HTTP_CHAT_OK ? body_total(ctx->body) : 0);
+    return body_finish(ctx, status, status == HTTP_CHAT_OK ? body_total(ctx->body) : 0);
 }
 
-int body_timed_out(ACL_ASTREAM* astream, HTTP_BODY_CTX* ctx) {
-    return body_finish(astream, ctx, HTTP_CHAT_ERR_TIMEOUT, 0);
+int body_timed_out(ACL_ASTREAM*, HTTP_BODY_CTX* ctx) {
+    return body_finish(ctx, HTTP_CHAT_ERR_TIMEOUT, 0);
 }
 
 void body_get_async(HTTP_BODY* body, HTTP_BODY_CTX** ctx_slot,

@@ -1,16 +1,16 @@
 // http_chat_async: header and body readers on an async stream.
 //
-// All callbacks run on the loop thread of the stream's aio handle. A reader
-// installs its own read, close and timeout callbacks, the timeout and its own
-// context on the stream while it runs, and puts back the stream's previous
-// read, close and timeout callbacks and context when the read ends (before the
-// user's callback is called), so the stream never keeps a pointer to a reader
-// that has finished.
+// All callbacks run on the loop thread of the stream's aio handle. Each read
+// goes out with the reader's own request record (ACL_AIO_READ_REQ): the
+// stream's callbacks and its context stay as its owner set them, and a write
+// callback of the owner keeps running with the owner's context while a read
+// is under way. A reader sets only the stream's timeout (seconds for every
+// registration, reads and writes alike).
 //
-// When the stream closes or times out during a read and the stream had a close
-// (or timeout) callback of its own before the read began, that callback is
-// called, with the stream's previous context, instead of the user's callback.
-// A timeout always ends in closing the stream.
+// When the stream closes or times out during a read and the stream has a close
+// (or timeout) callback of its own, that callback answers, with the stream's
+// context, instead of the user's callback. A timeout always ends in closing
+// the stream.
 //
 // Status codes: http_status.h.
 //

@@ -64,7 +64,8 @@ TEST(EventEngine, BufferedLineIsReadableWithoutWaiting) {
     ASSERT_EQ(platform::sock_send(p.peer, "one\ntwo\n", 8), 8);
     char line[16];
     ASSERT_EQ(acl_vstream_gets(p.stream, line, sizeof(line)), 4);
-    ASSERT_GT(p.stream->read_cnt, 0u);  // "two\n" waits in the buffer, the socket is empty
+    ASSERT_GT(acl_vstream_bfrd_cnt(p.stream),
+              0u);  // "two\n" waits in the buffer, the socket is empty
 
     Log log;
     acl_event_enable_read(ev, p.stream, 0, on_read, &log);
@@ -118,14 +119,23 @@ TEST(EventEngine, NoHandlerRunsAfterTheStreamLeft) {
     acl_event_free(ev);
 }
 
+// The loop's clock, moved by hand through the engine's clock seam.
+time_t g_now = 5000;
+time_t fake_clock() { return g_now; }
+
 TEST(EventEngine, DeadlineInWholeSecondsGivesOneTimeout) {
-    ACL_EVENT* ev = acl_event_new(1, 0);
+    ACL_EVENT* ev = acl_event_new(0, 1000);
+    g_now = 5000;
+    acl_event_set_clock_seam(ev, fake_clock);
     Pair p;
     Log log;
     acl_event_enable_read(ev, p.stream, 1, on_read, &log);
-    // The deadline passes when the clock is later than registration + 1 s:
-    // within three passes of at most a second each.
-    for (int i = 0; i < 4 && log.lines.empty(); i++) acl_event_loop(ev);
+    // The deadline is registration + 1 s and passes once the clock is later.
+    g_now = 5001;
+    acl_event_loop(ev);
+    EXPECT_TRUE(log.lines.empty());
+    g_now = 5002;
+    acl_event_loop(ev);
     EXPECT_EQ(log.lines, std::vector<std::string>{"r:timeout"});
     acl_event_loop(ev);  // nothing more: the registration was used up
     EXPECT_EQ(log.lines.size(), 1u);
@@ -158,6 +168,38 @@ TEST(EventEngine, TimersRunOnceInDeadlineOrderAndRearmNextPass) {
     EXPECT_EQ(log.lines, (std::vector<std::string>{"a:time", "c:time"}));
     acl_event_loop(ev);  // a re-armed itself from its callback: it runs now, once
     EXPECT_EQ(log.lines, (std::vector<std::string>{"a:time", "c:time", "a:time"}));
+    acl_event_free(ev);
+}
+
+TEST(EventEngine, TimersComeDueOnTheSeamClockAndMoveOrCancelAmongMany) {
+    ACL_EVENT* ev = acl_event_new(0, 1000);
+    g_now = 5000;
+    acl_event_set_clock_seam(ev, fake_clock);
+    Log log;
+    // Many timers far out, so that the few under test sit among them.
+    std::vector<TimerCtx> crowd(2000, TimerCtx{&log, "crowd"});
+    for (size_t i = 0; i < crowd.size(); i++)
+        acl_event_request_timer(ev, on_timer, &crowd[i], 100 + static_cast<int>(i % 50));
+    TimerCtx a{&log, "a"}, b{&log, "b"}, c{&log, "c"};
+    EXPECT_EQ(acl_event_request_timer(ev, on_timer, &a, 5), 5005);
+    acl_event_request_timer(ev, on_timer, &b, 3);
+    acl_event_request_timer(ev, on_timer, &c, 9);
+    EXPECT_EQ(acl_event_request_timer(ev, on_timer, &b, 7), 5007);  // moved, not added
+    for (size_t i = 0; i < crowd.size(); i += 2) acl_event_cancel_timer(ev, on_timer, &crowd[i]);
+    EXPECT_EQ(acl_event_cancel_timer(ev, on_timer, &c), 9);
+
+    g_now = 5004;
+    acl_event_loop(ev);
+    EXPECT_TRUE(log.lines.empty());
+    g_now = 5007;
+    acl_event_loop(ev);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"a:time", "b:time"}));
+    g_now = 5099;
+    acl_event_loop(ev);
+    EXPECT_EQ(log.lines.size(), 2u);  // c was cancelled, the crowd is not due
+    g_now = 5200;
+    acl_event_loop(ev);
+    EXPECT_EQ(log.lines.size(), 2u + crowd.size() / 2);  // the crowd's uncancelled half
     acl_event_free(ev);
 }
 

@@ -38,7 +38,7 @@ TEST(VstreamBufsize, ResizeKeepsUnreadBytesAndSetsTheReadSize) {
 
     // Grow: the unread bytes stay and come first.
     acl_vstream_set_bufsize(r, 65536);
-    EXPECT_EQ(r->read_buf.size(), 65536u);
+    EXPECT_EQ(acl_vstream_bufsize(r), 65536u);
     EXPECT_EQ(ACL_VSTREAM_BFRD_CNT(r), static_cast<size_t>(ACL_VSTREAM_BUFSIZE - 100));
     int n = acl_vstream_read(r, got.data() + off, got.size() - off);
     ASSERT_EQ(n, ACL_VSTREAM_BUFSIZE - 100);
@@ -54,14 +54,14 @@ TEST(VstreamBufsize, ResizeKeepsUnreadBytesAndSetsTheReadSize) {
     size_t unread = ACL_VSTREAM_BFRD_CNT(r);
     ASSERT_EQ(unread, 65536u - 10);
     acl_vstream_set_bufsize(r, 0);
-    EXPECT_EQ(r->read_buf.size(), unread);
+    EXPECT_EQ(acl_vstream_bufsize(r), unread);
     EXPECT_EQ(ACL_VSTREAM_BFRD_CNT(r), unread);
 
     // And below the floor once drained: raised to ACL_VSTREAM_BUFSIZE.
     ASSERT_EQ(acl_vstream_readn(r, got.data() + off, unread), static_cast<int>(unread));
     off += unread;
     acl_vstream_set_bufsize(r, 100);
-    EXPECT_EQ(r->read_buf.size(), static_cast<size_t>(ACL_VSTREAM_BUFSIZE));
+    EXPECT_EQ(acl_vstream_bufsize(r), static_cast<size_t>(ACL_VSTREAM_BUFSIZE));
 
     ASSERT_EQ(acl_vstream_readn(r, got.data() + off, got.size() - off),
               static_cast<int>(got.size() - off));

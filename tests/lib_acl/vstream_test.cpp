@@ -37,7 +37,7 @@ TEST(VstreamBlocking, EchoLinesCountsAndBufferedWrites) {
 
     ACL_VSTREAM* s = acl_vstream_connect_ex(lis.addr().c_str(), ACL_BLOCKING, 5, 5, 100);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->read_buf.size(), static_cast<size_t>(ACL_VSTREAM_BUFSIZE));
+    EXPECT_EQ(acl_vstream_bufsize(s), static_cast<size_t>(ACL_VSTREAM_BUFSIZE));
 
     // Several small buffered writes go out together on the flush.
     ASSERT_EQ(acl_vstream_buffed_fprintf(s, "hello %d\r\n", 1), 9);
@@ -163,7 +163,7 @@ TEST(VstreamClose, HandlesRunInOrderAndOneCanBeRemoved) {
     int fds[2];
     ASSERT_EQ(platform::sock_pair(fds), 0);
     ACL_VSTREAM* s = acl_vstream_fdopen(fds[0], 0, 10, 0, ACL_VSTREAM_TYPE_SOCK);
-    EXPECT_EQ(s->read_buf.size(), static_cast<size_t>(ACL_VSTREAM_BUFSIZE));
+    EXPECT_EQ(acl_vstream_bufsize(s), static_cast<size_t>(ACL_VSTREAM_BUFSIZE));
     acl_vstream_add_close_handle(s, mark, a);
     acl_vstream_add_close_handle(s, mark, b);
     acl_vstream_add_close_handle(s, mark, c);

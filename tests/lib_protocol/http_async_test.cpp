@@ -50,6 +50,14 @@ class AsyncWire {
         peer_ = -1;
     }
 
+    // From now on the loop's clock moves only with advance(): time-outs come
+    // without real seconds.
+    void use_fake_clock() {
+        now_ = 9000;
+        acl_event_set_clock_seam(acl_aio_event(aio_), fake_clock);
+    }
+    void advance(int seconds) { now_ += seconds; }
+
     // Runs loop passes until `done` holds (at most a few seconds).
     template <typename Done>
     bool run_until(Done done, int passes = 400) {
@@ -58,6 +66,9 @@ class AsyncWire {
     }
 
   private:
+    static inline time_t now_ = 0;
+    static time_t fake_clock() { return now_; }
+
     static void on_stream_close(ACL_VSTREAM*, void* context) {
         static_cast<AsyncWire*>(context)->closed_ = true;
     }
@@ -230,8 +241,10 @@ TEST(HttpChatAsync, HeaderTimeout) {
     AsyncWire wire;
     ResponseFlow flow;
     wire.send("HTTP/1.1 200 OK\r\n");
+    wire.use_fake_clock();
     flow.start(wire, 1);
-    ASSERT_TRUE(wire.run_until([&] { return flow.done; }, 1000));
+    wire.advance(2);
+    ASSERT_TRUE(wire.run_until([&] { return flow.done; }, 5));
     EXPECT_EQ(flow.hdr_status, HTTP_CHAT_ERR_TIMEOUT);
     EXPECT_TRUE(wire.run_until([&] { return wire.closed(); }));
 }
@@ -287,10 +300,10 @@ TEST(HttpChatAsync, StreamsOwnCallbacksTakeOverAndComeBack) {
         http_hdr_req_get_async(req, wire.astream(), count_header, &statuses, 5);
         ASSERT_TRUE(wire.run_until([&] { return !statuses.empty(); }));
         EXPECT_EQ(statuses, std::vector<int>{HTTP_CHAT_OK});
-        EXPECT_EQ(wire.astream()->close_fn, &OwnCallbacks::on_close);
-        EXPECT_EQ(wire.astream()->read_fn, &OwnCallbacks::on_read);
-        EXPECT_EQ(wire.astream()->context, &own);
-        http_hdr_req_free(req);  // the stream no longer refers to the reader
+        http_hdr_req_free(req);  // the stream never referred to the reader
+        wire.send("x");
+        acl_aio_read(wire.astream());  // a plain read reaches the stream's own callback
+        ASSERT_TRUE(wire.run_until([&] { return own.reads == 1; }));
         wire.close_peer();
         acl_aio_read(wire.astream());
         ASSERT_TRUE(wire.run_until([&] { return wire.closed(); }));
@@ -313,6 +326,57 @@ TEST(HttpChatAsync, StreamsOwnCallbacksTakeOverAndComeBack) {
         EXPECT_EQ(own.closes, 1);
         http_hdr_res_free(res);
     }
+}
+
+namespace {
+
+struct Writes {
+    std::vector<void*> contexts;  // what each write callback was handed
+    static int on_write(ACL_ASTREAM*, void* context) {
+        static_cast<Writes*>(context)->contexts.push_back(context);
+        return 0;
+    }
+};
+
+}  // namespace
+
+TEST(HttpChatAsync, WritesDuringAReadKeepTheStreamsOwnCallbackAndContext) {
+    AsyncWire wire;
+    Writes writes;
+    acl_aio_ctl(wire.astream(), ACL_AIO_CTL_WRITE_FN, Writes::on_write, ACL_AIO_CTL_CTX, &writes,
+                ACL_AIO_CTL_END);
+    HTTP_HDR_RES* res = http_hdr_res_new();
+    std::vector<int> statuses;
+    wire.send("HTTP/1.1 200 OK\r\n");  // half a header: the read stays pending
+    http_hdr_res_get_async(res, wire.astream(), count_header, &statuses, 5);
+    ASSERT_TRUE(acl_aio_isrset(wire.astream()));
+    EXPECT_EQ(acl_aio_writen(wire.astream(), "ping", 4), 0);
+    EXPECT_EQ(writes.contexts, std::vector<void*>{&writes});
+    wire.send("Content-Length: 0\r\n\r\n");
+    ASSERT_TRUE(wire.run_until([&] { return !statuses.empty(); }));
+    EXPECT_EQ(statuses, std::vector<int>{HTTP_CHAT_OK});
+    EXPECT_EQ(acl_aio_writen(wire.astream(), "pong", 4), 0);
+    EXPECT_EQ(writes.contexts, (std::vector<void*>{&writes, &writes}));
+    http_hdr_res_free(res);
+}
+
+TEST(HttpChatAsync, StreamsOwnTimeoutCallbackAnswersAndTheStreamCloses) {
+    AsyncWire wire;
+    OwnCallbacks own;
+    acl_aio_ctl(wire.astream(), ACL_AIO_CTL_TIMEO_FN, OwnCallbacks::on_timeout,
+                ACL_AIO_CTL_CLOSE_FN, OwnCallbacks::on_close, ACL_AIO_CTL_CTX, &own,
+                ACL_AIO_CTL_END);
+    wire.use_fake_clock();
+    HTTP_HDR_RES* res = http_hdr_res_new();
+    std::vector<int> statuses;
+    http_hdr_res_get_async(res, wire.astream(), count_header, &statuses, 1);
+    wire.advance(2);
+    // Its own callback returns 0 (keep waiting), but a read's time-out closes.
+    ASSERT_TRUE(wire.run_until([&] { return wire.closed(); }, 5));
+    EXPECT_EQ(own.timeouts, 1);
+    EXPECT_EQ(own.closes, 1);
+    EXPECT_TRUE(statuses.empty());
+    http_hdr_res_free(res);
 }
 
 namespace {

@@ -52,7 +52,7 @@ time_t proxy_clock() { return g_proxy_now.load(); }
 
 TEST_F(ProxyTest, DribblingBrowserIsClosedAtTheWholeHeaderDeadline) {
     g_proxy_now = time(nullptr);
-    g_world->proxy->clock = proxy_clock;
+    use_settings(AIO_PROXY_CONN_TIMEOUT, AIO_PROXY_RW_TIMEOUT, proxy_clock);
     platform::TcpSocket dribbler, idle;
     ASSERT_EQ(dribbler.connect("127.0.0.1", proxy_port()), 0);
     ASSERT_EQ(idle.connect("127.0.0.1", proxy_port()), 0);

@@ -132,12 +132,26 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ProxyEnvironment);
 void ProxyTest::SetUp() {
     ASSERT_NE(g_world, nullptr);
     ASSERT_NE(g_world->proxy, nullptr);
-    g_world->proxy->rw_timeout = AIO_PROXY_RW_TIMEOUT;
-    g_world->proxy->conn_timeout = AIO_PROXY_CONN_TIMEOUT;
-    g_world->proxy->hdr_timeout = AIO_PROXY_HDR_TIMEOUT;
+    use_settings(AIO_PROXY_CONN_TIMEOUT, AIO_PROXY_RW_TIMEOUT, nullptr);
 }
 
-void ProxyTest::TearDown() { g_world->proxy->clock = nullptr; }
+void ProxyTest::TearDown() { use_settings(AIO_PROXY_CONN_TIMEOUT, AIO_PROXY_RW_TIMEOUT, nullptr); }
+
+// The timeouts and the clock are fixed while the proxy thread runs, so a
+// change stops the thread, sets them and starts it again; connections stay
+// open across the pause.
+void ProxyTest::use_settings(int conn_timeout, int rw_timeout, AIO_PROXY_CLOCK_FN clock) {
+    AIO_PROXY* proxy = g_world->proxy;
+    if (proxy->conn_timeout == conn_timeout && proxy->rw_timeout == rw_timeout &&
+        proxy->hdr_timeout == AIO_PROXY_HDR_TIMEOUT && proxy->clock == clock)
+        return;
+    aio_proxy_stop(proxy);
+    proxy->conn_timeout = conn_timeout;
+    proxy->rw_timeout = rw_timeout;
+    proxy->hdr_timeout = AIO_PROXY_HDR_TIMEOUT;
+    proxy->clock = clock;
+    ASSERT_EQ(aio_proxy_start(proxy), 0);
+}
 
 std::string ProxyTest::raw_get(const std::string& url, const std::string& extra, bool* closed,
                                int idle_ms) {

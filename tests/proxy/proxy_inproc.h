@@ -48,6 +48,7 @@ class ProxyTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    static void use_settings(int conn_timeout, int rw_timeout, AIO_PROXY_CLOCK_FN clock);
     int proxy_port() const { return g_world->proxy_port; }
     int nginx_port() const { return g_world->nginx->port(); }
     std::string nginx_url(const std::string& path) const { return g_world->nginx->url(path); }

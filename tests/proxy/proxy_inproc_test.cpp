@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "proxy/dns_cache.h"
@@ -39,10 +40,12 @@ TEST_F(ProxyTest, ResponseHeaderIsMarkedCloseAndRequestCarriesVia) {
 }
 
 TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
+    std::mutex received_mu;  // the server thread writes it, curl's exit does not order that
     std::string received;
     ScriptedServer echo([&](platform::TcpSocket& s) {
         std::string head, body;
         if (!read_request(s, head, body)) return;
+        std::lock_guard<std::mutex> lock(received_mu);
         received = body;
         s.send_all("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
                    "\r\n\r\n" + body);
@@ -53,7 +56,10 @@ TEST_F(ProxyTest, PostBodyReachesServerUnchanged) {
                   {"--data-binary", "@" + (g_world->dir.path() / "post.bin").string(), "-H",
                    "Expect:", "http://127.0.0.1:" + std::to_string(echo.port()) + "/post"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(received == payload) << received.size();
+    {
+        std::lock_guard<std::mutex> lock(received_mu);
+        EXPECT_TRUE(received == payload) << received.size();
+    }
     EXPECT_TRUE(r.output == payload) << r.output.size();
 
     // A POST with a zero length goes straight to the response.
@@ -165,7 +171,7 @@ TEST_F(ProxyTest, MalformedRequestsCloseWithoutHarmingOthers) {
 }
 
 TEST_F(ProxyTest, SilentBrowserIsDroppedAfterTheReadWriteTimeout) {
-    g_world->proxy->rw_timeout = 1;
+    use_settings(AIO_PROXY_CONN_TIMEOUT, 1, nullptr);
     platform::TcpSocket s;
     ASSERT_EQ(s.connect("127.0.0.1", proxy_port()), 0);
     std::string out;
@@ -176,7 +182,7 @@ TEST_F(ProxyTest, SilentBrowserIsDroppedAfterTheReadWriteTimeout) {
 }
 
 TEST_F(ProxyTest, ServerSilentAfterTheRequestGetsTheResponseTimeout) {
-    g_world->proxy->rw_timeout = 1;
+    use_settings(AIO_PROXY_CONN_TIMEOUT, 1, nullptr);
     ScriptedServer server([&](platform::TcpSocket& s) {
         std::string rest;
         s.recv_until_close(rest, 8000);
@@ -337,7 +343,7 @@ TEST_F(ProxyTest, ServerThatNeverAcceptsGetsTheConnectTimeoutReply) {
     platform::TcpSocket probe;
     if (probe.connect("127.0.0.1", full.port(), 300) == 0)
         GTEST_SKIP() << "this system completes connects beyond the listen queue";
-    g_world->proxy->conn_timeout = 1;
+    use_settings(1, AIO_PROXY_RW_TIMEOUT, nullptr);
     add_name("slow.test", {"127.0.0.1"});
     std::string host = "slow.test:" + std::to_string(full.port());
     auto r = raw_exchange(proxy_port(),
@@ -360,19 +366,61 @@ TEST_F(ProxyTest, OnlyTheFirstFiveAddressesAreTried) {
     EXPECT_EQ(r, PROXY_REPLY_CONNECT_ERROR);
 }
 
+// Descriptors open in this process: the proxy's sockets among them.
+std::size_t open_descriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
 TEST_F(ProxyTest, BrowserLeavingMidBodyEndsBothSides) {
     // The browser stops reading, so the proxy holds back the server; then
     // the browser leaves. Both sides end and the proxy goes on serving.
+    // The server offers far more than the buffers hold and notes when the
+    // proxy lets go of its connection.
+    std::atomic<int> server_ended{0};
+    ScriptedServer server([&](platform::TcpSocket& s) {
+        std::string head, body;
+        if (!read_request(s, head, body)) return;
+        s.send_all("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n");
+        const std::string piece(65536, 'b');
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            platform::sock_send_nowait(s.fd(), piece.data(), piece.size());
+            if (platform::fd_wait(s.fd(), platform::WAIT_READ, 50) > 0) {
+                char c;
+                if (platform::sock_recv(s.fd(), &c, 1) <= 0) {
+                    server_ended++;
+                    return;
+                }
+            }
+        }
+    });
+    // One exchange first: the DNS service opens its channel's far end on the
+    // first lookup, and that descriptor stays.
+    ASSERT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
+    const std::size_t fds_before = open_descriptors();
+    std::string host = "127.0.0.1:" + std::to_string(server.port());
     for (int i = 0; i < 5; ++i) {
         platform::TcpSocket c;
         ASSERT_EQ(c.connect("127.0.0.1", proxy_port()), 0);
-        std::string host = "127.0.0.1:" + std::to_string(nginx_port());
-        c.send_all("GET http://" + host + "/medium.bin HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        c.send_all("GET http://" + host + "/big HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
         std::string some;
         c.recv_some(some, 5000);
+        EXPECT_EQ(some.rfind("HTTP/1.1 200", 0), 0u) << some.substr(0, 40);
         std::this_thread::sleep_for(std::chrono::milliseconds(100 * i));
         c.close();
     }
+    // The server side: the proxy closed each of its five connections.
+    EXPECT_TRUE(
+        tarvo_test::wait_until([&] { return server_ended.load() == 5; }, std::chrono::seconds(20)))
+        << server_ended.load() << " of 5 server connections ended";
+    // The browser side: once the server's handlers returned, no descriptor of
+    // the five exchanges is left open, so the proxy closed the browser
+    // sockets too.
+    EXPECT_TRUE(tarvo_test::wait_until([&] { return open_descriptors() <= fds_before; },
+                                       std::chrono::seconds(20)))
+        << open_descriptors() << " descriptors open, " << fds_before << " before";
     EXPECT_EQ(curl(proxy_port(), {nginx_url("/small.html")}).output, g_world->small);
 }
 

@@ -34,6 +34,13 @@ int default_close(ACL_ASTREAM*, void*) { return -1; }
 // The whole teardown of an astream: the close callback, then the loop forgets
 // the stream, then the buffers, the buffered stream and the record go.
 void free_astream(ACL_ASTREAM* a) {
+    // A read still pending hears of the close first, through its own record.
+    if (ACL_AIO_READ_REQ* req = a->read_req) {
+        a->read_req = nullptr;
+        ACL_AIO_CLOSE_FN fn = req->close_fn;
+        void* context = req->context;
+        if (fn != nullptr) under_ref(a, [&] { return fn(a, context); });
+    }
     under_ref(a, [a] { return a->close_fn(a, a->context); });
     a->flag &= ~static_cast<unsigned>(ACL_AIO_FLAG_CLOSE);
     forget_timers(a);
@@ -49,15 +56,12 @@ void free_astream(ACL_ASTREAM* a) {
 
 ACL_AIO* acl_aio_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec) {
     auto* aio = new ACL_AIO;
-    aio->max_threads = max_threads < 0 ? 0 : max_threads;
-    aio->idle_timeout = idle_timeout;
+    if (max_threads < 0) max_threads = 0;
     if (delay_sec <= 0 && delay_usec <= 0) {
         delay_sec = 1;
         delay_usec = 0;
     }
-    aio->delay_sec = delay_sec;
-    aio->delay_usec = delay_usec;
-    aio->ioc = acl_ioctl_create_ex(aio->max_threads, idle_timeout, delay_sec, delay_usec);
+    aio->ioc = acl_ioctl_create_ex(max_threads, idle_timeout, delay_sec, delay_usec);
     if (aio->ioc == nullptr) acl_msg_fatal("%s: acl_ioctl_create_ex error(%s)", __func__, "null");
     if (acl_ioctl_start(aio->ioc) < 0)
         acl_msg_fatal("%s, %s(%d): acl_ioctl_start error(%s)", __FILE__, __func__, __LINE__,
@@ -78,7 +82,12 @@ void acl_aio_free(ACL_AIO* aio) {
 void acl_aio_loop(ACL_AIO* aio) {
     if (aio == nullptr) return;
     aio->loop_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
-    acl_ioctl_loop(aio->ioc);
+    aio->pass_depth = 1;
+    {
+        CallbackScope pass(aio);
+        acl_ioctl_loop(aio->ioc);
+        aio->pass_depth = 0;
+    }
 }
 
 int acl_aio_in_loop_thread(const ACL_AIO* aio) {
@@ -188,13 +197,16 @@ int acl_aio_iswset(ACL_ASTREAM* a) {
     return a != nullptr && a->stream != nullptr && acl_ioctl_iswset(a->aio->ioc, a->stream);
 }
 
-int acl_aio_iocp_close(ACL_ASTREAM* a) {
-    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+namespace {
+
+// The close decision; `may_defer` is false for a close whose deferral ended.
+int close_astream(ACL_ASTREAM* a, bool may_defer) {
     // The code that called the running callback finishes the close.
     if (a->nrefer > 0) {
         a->flag |= ACL_AIO_FLAG_CLOSE;
         return 0;
     }
+    if (a->close_deferred) return 0;
     if (a->stream != nullptr) {
         // Queued output goes first; the write path closes when it is done.
         if (acl_ioctl_iswset(a->aio->ioc, a->stream)) {
@@ -209,6 +221,59 @@ int acl_aio_iocp_close(ACL_ASTREAM* a) {
             return 0;
         }
     }
+    if (may_defer && a->aio->callback_depth > 0) {
+        a->flag |= ACL_AIO_FLAG_CLOSE;
+        a->close_deferred = true;
+        a->aio->deferred_closes.push_back(a);
+        return 0;
+    }
     free_astream(a);
     return 1;
+}
+
+}  // namespace
+
+namespace aio_internal {
+
+void run_deferred_closes(ACL_AIO* aio) {
+    if (aio->deferred_closes.empty()) return;
+    // Close callbacks run from here may close further streams: those join
+    // the list and go in this same round.
+    aio->callback_depth++;
+    for (std::size_t i = 0; i < aio->deferred_closes.size(); i++) {
+        ACL_ASTREAM* a = aio->deferred_closes[i];
+        a->close_deferred = false;
+        close_astream(a, false);
+    }
+    aio->deferred_closes.clear();
+    aio->callback_depth--;
+}
+
+}  // namespace aio_internal
+
+int acl_aio_iocp_close(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return close_astream(a, true);
+}
+
+int acl_aio_has_own_callback(ACL_ASTREAM* a, int name) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    switch (name) {
+        case ACL_AIO_CTL_CLOSE_FN:
+            return a->close_fn != default_close;
+        case ACL_AIO_CTL_TIMEO_FN:
+            return a->timeo_fn != default_timeo;
+        default:
+            acl_msg_fatal("%s: invalid name(%d)", __func__, name);
+    }
+}
+
+int acl_aio_call_timeout(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return a->timeo_fn(a, a->context);
+}
+
+std::size_t acl_aio_write_left(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return a->write_left;
 }

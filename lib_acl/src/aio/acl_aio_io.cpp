@@ -25,10 +25,30 @@ int run_reader(ACL_ASTREAM* a, int* ready) {
     acl_msg_fatal("%s: no reader pending", __func__);
 }
 
+// Delivers the line buffer. The read is over: its record is let go first, so
+// the callback may start the next read with it or free it.
 int call_read(ACL_ASTREAM* a) {
-    return under_ref(a, [a] {
-        return a->read_fn(a, a->context, a->line.data(), static_cast<int>(a->line.size()));
-    });
+    ACL_AIO_READ_REQ* req = a->read_req;
+    a->read_req = nullptr;
+    ACL_AIO_READ_FN fn = req != nullptr ? req->read_fn : a->read_fn;
+    void* context = req != nullptr ? req->context : a->context;
+    return under_ref(
+        a, [&] { return fn(a, context, a->line.data(), static_cast<int>(a->line.size())); });
+}
+
+// A time-out of the pending read: its record's handler decides when it has
+// one, else the stream's timeout callback.
+void read_timed_out(ACL_ASTREAM* a) {
+    ACL_AIO_READ_REQ* req = a->read_req;
+    if (req == nullptr || req->timeo_fn == nullptr) {
+        timed_out(a, enable_read);
+        return;
+    }
+    ACL_AIO_TIMEO_FN fn = req->timeo_fn;
+    void* context = req->context;
+    int ret = under_ref(a, [&] { return fn(a, context); });
+    if (ret < 0) a->read_req = nullptr;  // its handler ended the read: no close notice follows
+    if (!close_if(a, ret)) enable_read(a);
 }
 
 enum class Step { done, failed, pending };
@@ -64,6 +84,11 @@ void finish_failed(ACL_ASTREAM* a) {
 
 void read_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(a->aio);
+    if (type & ACL_EVENT_RW_TIMEOUT && !(type & ACL_EVENT_XCPT)) {
+        read_timed_out(a);
+        return;
+    }
     if (failed_or_timed_out(type, a, enable_read)) return;
     switch (try_read(a)) {
         case Step::done:
@@ -79,10 +104,11 @@ void read_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
 }
 
 // The shape shared by every read operation.
-int start_read(ACL_ASTREAM* a, ACL_AIO_READER reader, std::size_t count) {
+int start_read(ACL_ASTREAM* a, ACL_AIO_READER reader, std::size_t count, ACL_AIO_READ_REQ* req) {
     if (a == nullptr || a->stream == nullptr)
         acl_msg_fatal("%s: astream null or detached", __func__);
     a->line.clear();
+    a->read_req = req;
     a->reader = reader;
     a->read_count = count;
     if (++a->read_nested < ACL_AIO_NESTED_MAX) {
@@ -131,6 +157,7 @@ int call_write(ACL_ASTREAM* a) {
 
 void write_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(a->aio);
     if (failed_or_timed_out(type, a, enable_write)) return;
     long left = flush(a);
     if (left < 0) {
@@ -158,15 +185,46 @@ void enable_write(ACL_ASTREAM* a) {
 
 }  // namespace aio_internal
 
-int acl_aio_gets(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_GETS, 0); }
+int acl_aio_gets(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_GETS, 0, nullptr); }
 
-int acl_aio_gets_nonl(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_GETS_NONL, 0); }
+int acl_aio_gets_nonl(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_GETS_NONL, 0, nullptr); }
 
-int acl_aio_read(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_ANY, 0); }
+int acl_aio_read(ACL_ASTREAM* a) { return start_read(a, ACL_AIO_READ_ANY, 0, nullptr); }
+
+namespace {
+
+std::size_t checked_count(int count, const char* myname) {
+    if (count <= 0) acl_msg_fatal("%s: count(%d) invalid", myname, count);
+    return static_cast<std::size_t>(count);
+}
+
+ACL_AIO_READ_REQ* checked_req(ACL_AIO_READ_REQ* req, const char* myname) {
+    if (req == nullptr || req->read_fn == nullptr)
+        acl_msg_fatal("%s: read request null or without read_fn", myname);
+    return req;
+}
+
+}  // namespace
 
 int acl_aio_readn(ACL_ASTREAM* a, int count) {
-    if (count <= 0) acl_msg_fatal("%s: count(%d) invalid", __func__, count);
-    return start_read(a, ACL_AIO_READ_READN, static_cast<std::size_t>(count));
+    return start_read(a, ACL_AIO_READ_READN, checked_count(count, __func__), nullptr);
+}
+
+int acl_aio_gets_req(ACL_ASTREAM* a, ACL_AIO_READ_REQ* req) {
+    return start_read(a, ACL_AIO_READ_GETS, 0, checked_req(req, __func__));
+}
+
+int acl_aio_gets_nonl_req(ACL_ASTREAM* a, ACL_AIO_READ_REQ* req) {
+    return start_read(a, ACL_AIO_READ_GETS_NONL, 0, checked_req(req, __func__));
+}
+
+int acl_aio_read_req(ACL_ASTREAM* a, ACL_AIO_READ_REQ* req) {
+    return start_read(a, ACL_AIO_READ_ANY, 0, checked_req(req, __func__));
+}
+
+int acl_aio_readn_req(ACL_ASTREAM* a, int count, ACL_AIO_READ_REQ* req) {
+    return start_read(a, ACL_AIO_READ_READN, checked_count(count, __func__),
+                      checked_req(req, __func__));
 }
 
 int acl_aio_writen(ACL_ASTREAM* a, const char* data, int dlen) {

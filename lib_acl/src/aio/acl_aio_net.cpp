@@ -17,14 +17,13 @@ void enable_connect(ACL_ASTREAM* a) {
 
 void connect_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* a = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(a->aio);
     if (failed_or_timed_out(type, a, enable_connect)) return;
     // A refused or unreachable peer also makes the socket writable: only a
     // connect without a pending error reaches the connect callback.
     int err = platform::sock_pending_error(a->stream->fd);
     if (err != 0) {
-        a->stream->flag |= ACL_VSTREAM_FLAG_ERR;
-        a->stream->errnum = err > 0 ? err : errno;
-        a->stream->errbuf = std::strerror(a->stream->errnum);
+        acl_vstream_set_error(a->stream, err > 0 ? err : errno);
         acl_aio_iocp_close(a);
         return;
     }
@@ -61,6 +60,7 @@ bool listener_failed_or_timed_out(int type, ACL_ASTREAM* listener, void (*rearm)
 
 void accept_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(listener->aio);
     if (listener_failed_or_timed_out(type, listener, enable_accept, __func__)) return;
     ACL_VSTREAM* cs = acl_vstream_accept_ex(listener->stream, nullptr, 0);
     if (cs == nullptr) {
@@ -108,6 +108,7 @@ void enable_listen(ACL_ASTREAM* listener) {
 
 void listen_notify(int type, ACL_EVENT*, ACL_VSTREAM*, void* ctx) {
     auto* listener = static_cast<ACL_ASTREAM*>(ctx);
+    CallbackScope scope(listener->aio);
     if (listener_failed_or_timed_out(type, listener, enable_listen, __func__)) return;
     int ret = under_ref(listener,
                         [listener] { return listener->listen_fn(listener, listener->context); });

@@ -20,7 +20,6 @@ struct ACL_AQUEUE {
     std::deque<void*> items;                // head at the front
     std::atomic<int> error{ACL_AQUEUE_OK};  // also stored when the mutex could not be taken
     bool quit = false;
-    std::thread::id creator = std::this_thread::get_id();
 };
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <vector>
 
+#include "../timer/timer_index.h"
 #include "platform/poller.h"
 
 namespace {
@@ -37,13 +37,20 @@ struct Pending {
     unsigned serial;
 };
 
-struct Timer {
+// A loop timer is named by its callback and context.
+struct TimerKey {
     ACL_EVENT_NOTIFY_TIME fn;
     void* ctx;
-    std::uint64_t seq;  // order of requests: timers added while timers run wait a pass
+    bool operator==(const TimerKey& o) const { return fn == o.fn && ctx == o.ctx; }
 };
 
-std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+struct TimerKeyHash {
+    std::size_t operator()(const TimerKey& k) const {
+        std::size_t h = std::hash<void*>()(k.ctx);
+        return h ^ (std::hash<void*>()(reinterpret_cast<void*>(k.fn)) + 0x9e3779b97f4a7c15ULL +
+                    (h << 6) + (h >> 2));
+    }
+};
 
 }  // namespace
 
@@ -52,8 +59,8 @@ struct ACL_EVENT {
     std::vector<int> active;     // registered descriptors
     std::vector<int> touched;    // descriptors whose registration changed since the last pass
     std::int64_t scanned = 0;    // second of the last look at every descriptor
-    std::multimap<std::int64_t, Timer> timers;  // by deadline
-    std::uint64_t timer_seq = 0;
+    acl_timer_internal::TimerIndex<TimerKey, TimerKeyHash> timers;
+    ACL_TIMER_CLOCK_FN clock = acl_timer_now;  // steady seconds; tests set their own
     std::vector<Pending> pending;
     std::vector<platform::PollerReady> ready;
     platform::Poller poller;
@@ -64,6 +71,8 @@ struct ACL_EVENT {
 };
 
 namespace {
+
+std::int64_t now_seconds(const ACL_EVENT* ev) { return static_cast<std::int64_t>(ev->clock()); }
 
 FdEntry* entry_of(ACL_EVENT* ev, ACL_VSTREAM* stream) {
     int fd = stream->fd;
@@ -176,7 +185,7 @@ void examine(ACL_EVENT* ev, int fd) {
     int mask = 0;
     if (s->flag & ACL_VSTREAM_FLAG_BAD) {
         mask = ACL_EVENT_XCPT;
-    } else if (e.r.fn != nullptr && s->read_cnt > 0) {
+    } else if (e.r.fn != nullptr && acl_vstream_bfrd_cnt(s) > 0) {
         mask = ACL_EVENT_READ;
     } else {
         if (e.r.deadline > 0 && ev->now > e.r.deadline) {
@@ -223,23 +232,19 @@ void collect_immediate(ACL_EVENT* ev) {
 int wait_ms(ACL_EVENT* ev) {
     std::int64_t ms = static_cast<std::int64_t>(ev->delay_sec) * 1000 + ev->delay_usec / 1000;
     if (!ev->timers.empty()) {
-        std::int64_t left = (ev->timers.begin()->first - ev->now) * 1000;
+        std::int64_t left = (ev->timers.first_deadline() - ev->now) * 1000;
         if (left < 0) left = 0;
         if (left < ms) ms = left;
     }
     return static_cast<int>(ms);
 }
 
+// Timers requested while timers run (a timer that re-arms itself with no
+// delay) wait for the next pass.
 void run_timers(ACL_EVENT* ev) {
-    std::uint64_t limit = ev->timer_seq;
-    for (;;) {
-        auto it = ev->timers.begin();
-        while (it != ev->timers.end() && it->first <= ev->now && it->second.seq > limit) ++it;
-        if (it == ev->timers.end() || it->first > ev->now) return;
-        Timer t = it->second;
-        ev->timers.erase(it);
-        t.fn(ACL_EVENT_TIME, ev, t.ctx);
-    }
+    std::uint64_t limit = ev->timers.last_seq();
+    TimerKey t{};
+    while (ev->timers.pop_due(ev->now, limit, &t)) t.fn(ACL_EVENT_TIME, ev, t.ctx);
 }
 
 }  // namespace
@@ -254,7 +259,7 @@ ACL_EVENT* acl_event_new(int delay_sec, int delay_usec) {
     }
     ev->delay_sec = delay_sec < 0 ? 0 : delay_sec;
     ev->delay_usec = delay_usec < 0 ? 0 : delay_usec;
-    ev->now = now_seconds();
+    ev->now = now_seconds(ev);
     ev->table.resize(1024);
     return ev;
 }
@@ -263,7 +268,7 @@ void acl_event_free(ACL_EVENT* event) { delete event; }
 
 void acl_event_loop(ACL_EVENT* ev) {
     if (ev == nullptr) return;
-    ev->now = now_seconds();
+    ev->now = now_seconds(ev);
     ev->pending.clear();
     collect_immediate(ev);
 
@@ -278,7 +283,7 @@ void acl_event_loop(ACL_EVENT* ev) {
         ev->ready.clear();
     }
 
-    ev->now = now_seconds();
+    ev->now = now_seconds(ev);
     run_timers(ev);
 
     for (const auto& r : ev->ready) {
@@ -305,7 +310,7 @@ void enable_side(ACL_EVENT* ev, ACL_VSTREAM* stream, Waiter FdEntry::*side, int 
                  ACL_EVENT_NOTIFY_RDWR callback, void* context, const char* myname) {
     if (callback == nullptr) acl_msg_fatal("%s: callback null", myname);
     FdEntry& e = attach(ev, stream, myname);
-    e.*side = Waiter{callback, context, timeout > 0 ? now_seconds() + timeout : 0};
+    e.*side = Waiter{callback, context, timeout > 0 ? now_seconds(ev) + timeout : 0};
     touch(ev, stream->fd, e);
 }
 
@@ -358,21 +363,21 @@ int acl_event_iswset(ACL_EVENT* ev, ACL_VSTREAM* stream) {
 std::int64_t acl_event_request_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context,
                                      int delay) {
     if (callback == nullptr) acl_msg_fatal("%s: callback null", __func__);
-    acl_event_cancel_timer(ev, callback, context);
-    std::int64_t deadline = now_seconds() + (delay > 0 ? delay : 0);
-    ev->timers.emplace(deadline, Timer{callback, context, ++ev->timer_seq});
+    std::int64_t deadline = now_seconds(ev) + (delay > 0 ? delay : 0);
+    ev->timers.set(TimerKey{callback, context}, deadline);
     return deadline;
 }
 
 std::int64_t acl_event_cancel_timer(ACL_EVENT* ev, ACL_EVENT_NOTIFY_TIME callback, void* context) {
-    for (auto it = ev->timers.begin(); it != ev->timers.end(); ++it) {
-        if (it->second.fn == callback && it->second.ctx == context) {
-            std::int64_t left = it->first - now_seconds();
-            ev->timers.erase(it);
-            return left < 0 ? 0 : left;
-        }
-    }
-    return -1;
+    std::int64_t when = 0;
+    if (!ev->timers.cancel(TimerKey{callback, context}, &when)) return -1;
+    std::int64_t left = when - now_seconds(ev);
+    return left < 0 ? 0 : left;
+}
+
+void acl_event_set_clock_seam(ACL_EVENT* ev, ACL_TIMER_CLOCK_FN clock_fn) {
+    ev->clock = clock_fn != nullptr ? clock_fn : acl_timer_now;
+    ev->now = now_seconds(ev);
 }
 
 std::int64_t acl_event_time(const ACL_EVENT* ev) { return ev->now; }

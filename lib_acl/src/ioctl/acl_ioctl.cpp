@@ -3,13 +3,9 @@
 
 ACL_IOCTL* acl_ioctl_create_ex(int max_threads, int idle_timeout, int delay_sec, int delay_usec) {
     auto* ioc = new ACL_IOCTL;
-    ioc->max_threads = max_threads < 0 ? 0 : max_threads;
-    if (ioc->max_threads > 0 && idle_timeout < 1) {
+    if (max_threads > 0 && idle_timeout < 1)
         acl_msg_error("%s, %s(%d): idle_timeout(%d) invalid", __FILE__, __func__, __LINE__,
                       idle_timeout);
-        idle_timeout = ACL_IOCTL_IDLE_TIMEOUT;
-    }
-    ioc->idle_timeout = idle_timeout;
     ioc->delay_sec = delay_sec;
     ioc->delay_usec = delay_usec;
     return ioc;

@@ -20,13 +20,13 @@ int wait_ms(const ACL_VSTREAM* s) { return s->rw_timeout > 0 ? s->rw_timeout * 1
 void set_timeout(ACL_VSTREAM* s, const char* text) {
     s->flag |= ACL_VSTREAM_FLAG_TIMEOUT;
     s->errnum = ETIMEDOUT;
-    s->errbuf = text;
+    s->priv.errbuf = text;
 }
 
 void set_error(ACL_VSTREAM* s, int err) {
     s->flag |= ACL_VSTREAM_FLAG_ERR;
     s->errnum = err;
-    s->errbuf = std::strerror(err);
+    s->priv.errbuf = std::strerror(err);
 }
 
 // Waits, within the stream's time limit, until it can be read or written
@@ -61,8 +61,8 @@ long sys_write(ACL_VSTREAM* s, const void* buf, std::size_t len) {
 // now held, 0, or -1 (end of file, error, time-out: the stream is flagged).
 long fill(ACL_VSTREAM* s, bool wait) {
     if (s->flag & (ACL_VSTREAM_FLAG_EOF | ACL_VSTREAM_FLAG_ERR)) return -1;
-    s->read_pos = 0;
-    s->read_cnt = 0;
+    s->priv.read_pos = 0;
+    s->priv.read_cnt = 0;
     bool waited = false;
     for (;;) {
         // Files never block; a socket with a read limit waits for data first so
@@ -73,15 +73,15 @@ long fill(ACL_VSTREAM* s, bool wait) {
             if (w == 0) continue;
             waited = true;
         }
-        long n = sys_read(s, s->read_buf.data(), s->read_buf.size());
+        long n = sys_read(s, s->priv.read_buf.data(), s->priv.read_buf.size());
         if (n > 0) {
-            s->read_cnt = static_cast<std::size_t>(n);
+            s->priv.read_cnt = static_cast<std::size_t>(n);
             return n;
         }
         if (n == 0) {
             s->flag |= ACL_VSTREAM_FLAG_EOF;
             s->errnum = 0;
-            s->errbuf = "closed by peer(" + s->addr_peer + ")";
+            s->priv.errbuf = "closed by peer(" + s->addr_peer + ")";
             return -1;
         }
         int err = errno;
@@ -134,10 +134,10 @@ int write_all(ACL_VSTREAM* s, const char* data, std::size_t len) {
 
 // Copies up to `size` unread bytes out of the buffer.
 std::size_t take(ACL_VSTREAM* s, void* buf, std::size_t size) {
-    std::size_t n = std::min(size, s->read_cnt);
-    std::memcpy(buf, s->read_buf.data() + s->read_pos, n);
-    s->read_pos += n;
-    s->read_cnt -= n;
+    std::size_t n = std::min(size, s->priv.read_cnt);
+    std::memcpy(buf, s->priv.read_buf.data() + s->priv.read_pos, n);
+    s->priv.read_pos += n;
+    s->priv.read_cnt -= n;
     return n;
 }
 
@@ -184,10 +184,10 @@ ACL_VSTREAM* acl_vstream_fdopen(int fd, unsigned oflags, std::size_t buflen, int
     auto* s = new ACL_VSTREAM;
     s->fd = fd;
     s->type = type == ACL_VSTREAM_TYPE_FILE ? ACL_VSTREAM_TYPE_FILE : ACL_VSTREAM_TYPE_SOCK;
-    s->oflags = oflags;
-    s->read_buf.resize(std::max<std::size_t>(buflen, ACL_VSTREAM_BUFSIZE));
+    s->priv.oflags = oflags;
+    s->priv.read_buf.resize(std::max<std::size_t>(buflen, ACL_VSTREAM_BUFSIZE));
     s->rw_timeout = rw_timeout < 1 ? 0 : rw_timeout;
-    s->close_handles.reserve(5);
+    s->priv.close_handles.reserve(5);
     return s;
 }
 
@@ -201,11 +201,11 @@ int acl_vstream_close(ACL_VSTREAM* stream) {
     if (stream == nullptr) acl_msg_fatal("%s(%d): stream null", __func__, __LINE__);
     // A handle may remove itself or others while running: walk a copy.
     std::vector<ACL_VSTREAM_CLOSE_HANDLE> handles;
-    handles.swap(stream->close_handles);
+    handles.swap(stream->priv.close_handles);
     for (const auto& h : handles) h.fn(stream, h.context);
 
     int rc = 0;
-    if (!stream->write_buf.empty() && acl_vstream_fflush(stream) < 0) rc = -1;
+    if (!stream->priv.write_buf.empty() && acl_vstream_fflush(stream) < 0) rc = -1;
     if (stream->fd >= 0 && platform::sock_close(stream->fd) < 0) rc = -1;
     delete stream;
     return rc;
@@ -214,12 +214,12 @@ int acl_vstream_close(ACL_VSTREAM* stream) {
 void acl_vstream_add_close_handle(ACL_VSTREAM* stream, ACL_VSTREAM_CLOSE_FN fn, void* context) {
     if (stream == nullptr || fn == nullptr)
         acl_msg_fatal("%s(%d): input invalid", __func__, __LINE__);
-    stream->close_handles.push_back({fn, context});
+    stream->priv.close_handles.push_back({fn, context});
 }
 
 void acl_vstream_delete_close_handle(ACL_VSTREAM* stream, ACL_VSTREAM_CLOSE_FN fn, void* context) {
     if (stream == nullptr) acl_msg_fatal("%s(%d): stream null", __func__, __LINE__);
-    auto& v = stream->close_handles;
+    auto& v = stream->priv.close_handles;
     for (auto it = v.begin(); it != v.end(); ++it) {
         if (it->fn == fn && it->context == context) {
             v.erase(it);
@@ -230,25 +230,34 @@ void acl_vstream_delete_close_handle(ACL_VSTREAM* stream, ACL_VSTREAM_CLOSE_FN f
 
 void acl_vstream_set_bufsize(ACL_VSTREAM* stream, std::size_t size) {
     if (stream == nullptr) acl_msg_fatal("%s(%d): stream null", __func__, __LINE__);
-    size = std::max({size, static_cast<std::size_t>(ACL_VSTREAM_BUFSIZE), stream->read_cnt});
-    if (size == stream->read_buf.size()) return;
-    if (stream->read_pos > 0) {
-        std::memmove(stream->read_buf.data(), stream->read_buf.data() + stream->read_pos,
-                     stream->read_cnt);
-        stream->read_pos = 0;
+    size = std::max({size, static_cast<std::size_t>(ACL_VSTREAM_BUFSIZE), stream->priv.read_cnt});
+    if (size == stream->priv.read_buf.size()) return;
+    if (stream->priv.read_pos > 0) {
+        std::memmove(stream->priv.read_buf.data(),
+                     stream->priv.read_buf.data() + stream->priv.read_pos, stream->priv.read_cnt);
+        stream->priv.read_pos = 0;
     }
-    stream->read_buf.resize(size);
-    stream->read_buf.shrink_to_fit();
+    stream->priv.read_buf.resize(size);
+    stream->priv.read_buf.shrink_to_fit();
 }
 
 const char* acl_vstream_strerror(const ACL_VSTREAM* stream) {
-    return stream == nullptr ? "" : stream->errbuf.c_str();
+    return stream == nullptr ? "" : stream->priv.errbuf.c_str();
 }
+
+void acl_vstream_set_error(ACL_VSTREAM* stream, int err) {
+    if (stream == nullptr) acl_msg_fatal("%s: stream null", __func__);
+    set_error(stream, err);
+}
+
+std::size_t acl_vstream_bfrd_cnt(const ACL_VSTREAM* stream) { return stream->priv.read_cnt; }
+
+std::size_t acl_vstream_bufsize(const ACL_VSTREAM* stream) { return stream->priv.read_buf.size(); }
 
 int acl_vstream_read(ACL_VSTREAM* stream, void* buf, std::size_t size) {
     if (size == 0) return 0;
     begin_blocking(stream);
-    if (stream->read_cnt == 0 && fill(stream, true) < 0) return ACL_VSTREAM_EOF;
+    if (stream->priv.read_cnt == 0 && fill(stream, true) < 0) return ACL_VSTREAM_EOF;
     return static_cast<int>(take(stream, buf, size));
 }
 
@@ -258,9 +267,9 @@ int acl_vstream_gets(ACL_VSTREAM* stream, void* buf, std::size_t size) {
     char* out = static_cast<char*>(buf);
     std::size_t n = 0;
     while (n < size - 1) {
-        if (stream->read_cnt == 0 && fill(stream, true) < 0) break;
-        const char* p = stream->read_buf.data() + stream->read_pos;
-        std::size_t avail = std::min(stream->read_cnt, size - 1 - n);
+        if (stream->priv.read_cnt == 0 && fill(stream, true) < 0) break;
+        const char* p = stream->priv.read_buf.data() + stream->priv.read_pos;
+        std::size_t avail = std::min(stream->priv.read_cnt, size - 1 - n);
         const void* lf = std::memchr(p, '\n', avail);
         std::size_t chunk =
             lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1 : avail;
@@ -285,7 +294,7 @@ int acl_vstream_readn(ACL_VSTREAM* stream, void* buf, std::size_t size) {
     char* out = static_cast<char*>(buf);
     std::size_t n = 0;
     while (n < size) {
-        if (stream->read_cnt == 0 && fill(stream, true) < 0) return ACL_VSTREAM_EOF;
+        if (stream->priv.read_cnt == 0 && fill(stream, true) < 0) return ACL_VSTREAM_EOF;
         n += take(stream, out + n, size - n);
     }
     return static_cast<int>(size);
@@ -316,22 +325,22 @@ int acl_vstream_writen(ACL_VSTREAM* stream, const void* data, std::size_t size) 
 
 int acl_vstream_buffed_writen(ACL_VSTREAM* stream, const void* data, std::size_t size) {
     begin_blocking(stream);
-    std::size_t cap = stream->read_buf.size();
-    if (stream->write_buf.size() + size > cap && acl_vstream_fflush(stream) < 0)
+    std::size_t cap = stream->priv.read_buf.size();
+    if (stream->priv.write_buf.size() + size > cap && acl_vstream_fflush(stream) < 0)
         return ACL_VSTREAM_EOF;
     if (size >= cap) {
         if (write_all(stream, static_cast<const char*>(data), size) < 0) return ACL_VSTREAM_EOF;
     } else {
-        stream->write_buf.append(static_cast<const char*>(data), size);
+        stream->priv.write_buf.append(static_cast<const char*>(data), size);
     }
     return static_cast<int>(size);
 }
 
 int acl_vstream_fflush(ACL_VSTREAM* stream) {
-    if (stream->write_buf.empty()) return 0;
-    int rc = write_all(stream, stream->write_buf.data(), stream->write_buf.size());
+    if (stream->priv.write_buf.empty()) return 0;
+    int rc = write_all(stream, stream->priv.write_buf.data(), stream->priv.write_buf.size());
     // Output that failed is dropped: the stream is flagged and unusable.
-    stream->write_buf.clear();
+    stream->priv.write_buf.clear();
     return rc < 0 ? ACL_VSTREAM_EOF : 0;
 }
 
@@ -376,13 +385,13 @@ int ready_read(ACL_VSTREAM* s, std::string* buf, int* ready, Want want) {
     *ready = 0;
     std::size_t added = 0;
     for (;;) {
-        if (s->read_cnt > 0) {
-            const char* p = s->read_buf.data() + s->read_pos;
+        if (s->priv.read_cnt > 0) {
+            const char* p = s->priv.read_buf.data() + s->priv.read_pos;
             bool done = false;
-            std::size_t n = want(p, s->read_cnt, &done);
+            std::size_t n = want(p, s->priv.read_cnt, &done);
             buf->append(p, n);
-            s->read_pos += n;
-            s->read_cnt -= n;
+            s->priv.read_pos += n;
+            s->priv.read_cnt -= n;
             added += n;
             if (done) {
                 *ready = 1;

@@ -191,8 +191,9 @@ ACL_VSTREAM* acl_vstream_accept_ex(ACL_VSTREAM* listen_stream, char* ipbuf, int 
     std::string peer;
     int fd = platform::sock_accept(listen_stream->fd, &peer);
     if (fd < 0) return nullptr;
-    ACL_VSTREAM* s = acl_vstream_fdopen(fd, listen_stream->oflags, listen_stream->read_buf.size(),
-                                        listen_stream->rw_timeout, ACL_VSTREAM_TYPE_SOCK);
+    ACL_VSTREAM* s =
+        acl_vstream_fdopen(fd, listen_stream->priv.oflags, listen_stream->priv.read_buf.size(),
+                           listen_stream->rw_timeout, ACL_VSTREAM_TYPE_SOCK);
     s->addr_peer = peer;
     platform::sock_local_addr(fd, s->addr_local);
     if (ipbuf != nullptr && size > 0) {

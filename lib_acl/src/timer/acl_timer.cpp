@@ -5,19 +5,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <iterator>
-#include <list>
 #include <new>
-#include <unordered_map>
 
 #include "acl_msg.h"
+#include "timer_index.h"
 
 namespace {
-
-struct Item {
-    void* ctx;
-    time_t when;
-};
 
 std::atomic<ACL_TIMER_CLOCK_FN> g_clock{nullptr};
 
@@ -29,10 +22,8 @@ time_t monotonic_seconds() {
 }  // namespace
 
 struct ACL_TIMER {
-    std::list<Item> items;                                       // earliest deadline first
-    std::unordered_map<void*, std::list<Item>::iterator> where;  // each listed context's item
-    time_t present = 0;    // the clock, read at the start of the last operation
-    time_t time_left = 0;  // what the last successful cancel found
+    acl_timer_internal::TimerIndex<void*> items;  // by deadline, and by context
+    time_t present = 0;  // the clock, read at the start of the last operation
 };
 
 namespace {
@@ -64,8 +55,7 @@ ACL_TIMER* acl_timer_new(void) {
 
 void acl_timer_free(ACL_TIMER* timer, void (*free_fn)(void*)) {
     if (timer == nullptr) return;
-    if (free_fn != nullptr)
-        for (const Item& item : timer->items) free_fn(item.ctx);
+    if (free_fn != nullptr) timer->items.for_each(free_fn);
     delete timer;
 }
 
@@ -73,23 +63,8 @@ time_t acl_timer_request(ACL_TIMER* timer, void* ctx, time_t delay) {
     check_timer(timer, "acl_timer_request");
     refresh(timer);
     time_t when = timer->present + delay;
-
-    auto found = timer->where.find(ctx);
-    if (found != timer->where.end()) {
-        timer->items.erase(found->second);
-        timer->where.erase(found);
-    }
-
-    // New deadlines are mostly the latest, so look for the place from the back:
-    // after the last item that is due no later than this one.
-    auto pos = timer->items.end();
-    while (pos != timer->items.begin()) {
-        auto prev = std::prev(pos);
-        if (prev->when <= when) break;
-        pos = prev;
-    }
     try {
-        timer->where[ctx] = timer->items.insert(pos, Item{ctx, when});
+        timer->items.set(ctx, when);
     } catch (const std::bad_alloc&) {
         acl_msg_fatal("%s(%d): calloc error(%s)", "acl_timer_request", __LINE__,
                       std::strerror(ENOMEM));
@@ -100,22 +75,17 @@ time_t acl_timer_request(ACL_TIMER* timer, void* ctx, time_t delay) {
 time_t acl_timer_cancel(ACL_TIMER* timer, void* ctx) {
     check_timer(timer, "acl_timer_cancel");
     refresh(timer);
-    auto found = timer->where.find(ctx);
-    if (found == timer->where.end()) return -1;
-    time_t when = found->second->when;
-    timer->items.erase(found->second);
-    timer->where.erase(found);
-    timer->time_left = when > timer->present ? when - timer->present : 0;
-    return timer->time_left;
+    std::int64_t when = 0;
+    if (!timer->items.cancel(ctx, &when)) return -1;
+    return when > timer->present ? static_cast<time_t>(when) - timer->present : 0;
 }
 
 void* acl_timer_popup(ACL_TIMER* timer) {
     check_timer(timer, "acl_timer_popup");
     refresh(timer);
-    if (timer->items.empty() || timer->items.front().when > timer->present) return nullptr;
-    void* ctx = timer->items.front().ctx;
-    timer->items.pop_front();
-    timer->where.erase(ctx);
+    void* ctx = nullptr;
+    // Every item counts, however recently requested.
+    if (!timer->items.pop_due(timer->present, timer->items.last_seq(), &ctx)) return nullptr;
     return ctx;
 }
 
@@ -123,7 +93,7 @@ time_t acl_timer_left(ACL_TIMER* timer) {
     check_timer(timer, "acl_timer_left");
     refresh(timer);
     if (timer->items.empty()) return -1;
-    time_t when = timer->items.front().when;
+    time_t when = static_cast<time_t>(timer->items.first_deadline());
     return when > timer->present ? when - timer->present : 0;
 }
 

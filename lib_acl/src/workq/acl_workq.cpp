@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "acl_debug_sections.h"
 #include "acl_msg.h"
 #include "platform/net_errors.h"
 #include "platform/self.h"
@@ -130,7 +131,7 @@ void worker_thread(ACL_WORKQ* q) {
     q->nthreads--;
     guard.unlock();
 
-    acl_debug(ACL_WORKQ_LOG_SECTION, 2)("%s(%d): thread(%lu) exit now", myname, __LINE__, attr.id);
+    acl_debug(ACL_DEBUG_WORKQ, 2)("%s(%d): thread(%lu) exit now", myname, __LINE__, attr.id);
     if (free_fn != nullptr) free_fn(attr.free_arg);
 
     guard.lock();

@@ -52,7 +52,6 @@ void proxy_entry_free(APROXY_ENTRY* entry, ACL_VSTREAM* stream) {
 void onclose_stream(ACL_VSTREAM* stream, void* ctx) {
     const char* myname = "onclose_stream";
     auto* entry = static_cast<APROXY_ENTRY*>(ctx);
-    if (stream->nrefer != 0) acl_msg_fatal("%s: stream->nrefer(%d) != 0", myname, stream->nrefer);
     if (entry == nullptr) acl_msg_fatal("%s: context null", myname);
     proxy_entry_free(entry, stream);
 }

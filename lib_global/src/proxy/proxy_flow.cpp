@@ -40,7 +40,7 @@ ACL_EVENT_NOTIFY_TIME timer_of(int dir) {
 void aproxy_flow_wrote(APROXY_ENTRY* entry, int dir) {
     APROXY_FLOW& f = entry->flow[dir];
     ACL_ASTREAM* to = writing_side(entry, dir);
-    if (f.backed_up || to == nullptr || to->write_left <= APROXY_FLOW_HIGH_WATER) return;
+    if (f.backed_up || to == nullptr || acl_aio_write_left(to) <= APROXY_FLOW_HIGH_WATER) return;
     f.backed_up = 1;
     f.timer = 1;
     acl_aio_request_timer(entry->proxy->aio, timer_of(dir), entry, 0);

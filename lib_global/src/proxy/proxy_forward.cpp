@@ -308,7 +308,7 @@ int read_callback(ACL_ASTREAM* stream, void* ctx, char* data, int dlen) {
     // A read that filled the default buffer means bulk data: that side reads
     // 64 KiB per call from now on. Quiet tunnels keep the small buffer.
     ACL_VSTREAM* vs = acl_aio_vstream(stream);
-    if (vs && static_cast<size_t>(dlen) >= vs->read_buf.size() && dlen < APROXY_BODY_BUFSIZE)
+    if (vs && static_cast<size_t>(dlen) >= acl_vstream_bufsize(vs) && dlen < APROXY_BODY_BUFSIZE)
         aproxy_body_buffer(stream);
     if (stream == entry->client) {
         if (entry->server == nullptr) {

@@ -303,10 +303,8 @@ void get_respond_header(APROXY_ENTRY* entry) {
     snprintf(url, sizeof(url), "http://%s%s", entry->hdr_req->host,
              entry->hdr_req->url_part.c_str());
     entry->hdr_res->url = url;
-    // The header reader puts its own context on the stream while it runs:
-    // a write callback of ours (request body output still draining) would
-    // get that context. The body is all read by now, so nothing waits on
-    // this side's output any more.
+    // The request body is all read by now: nothing waits on this side's
+    // output any more, so the upward flow control ends here.
     aproxy_flow_reset(entry, APROXY_FLOW_UP);
     acl_aio_ctl(entry->server, ACL_AIO_CTL_WRITE_FN, (ACL_AIO_WRITE_FN) nullptr,
                 ACL_AIO_CTL_CLOSE_FN, read_respond_hdr_error, ACL_AIO_CTL_TIMEO_FN,
