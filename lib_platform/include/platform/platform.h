@@ -32,6 +32,8 @@
 //   child_process.h  children owned by their parent (test servers, helpers)
 //   signals.h        the signals a console daemon handles
 //   browser_proxy.h  the browser's proxy setting
+//   runtime_folder.h the user's private folder where programs meet
+//   pipe_channel.h   named pipes: a pair of one-way byte pipes between programs
 
 #pragma once
 
@@ -43,11 +45,13 @@
 #include "platform/file_lock.h"
 #include "platform/limits.h"
 #include "platform/net_errors.h"
+#include "platform/pipe_channel.h"
 #include "platform/poller.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/resolver.h"
+#include "platform/runtime_folder.h"
 #include "platform/self.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
