@@ -18,6 +18,9 @@ packages=(
   nginx-light curl
   # browser proxy setting tests: the desktop's proxy schema and its tool
   libglib2.0-bin gsettings-desktop-schemas
+  # tarvospeed: the library's XML files, thumbnails decoded with FFmpeg, and
+  # ffmpeg itself, which the tests make their videos with
+  libpugixml-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 )
 bench_packages=(
   # proxy benchmark: load generator and the proxies it compares against

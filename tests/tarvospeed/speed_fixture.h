@@ -1,0 +1,56 @@
+// What the desktop program's tests share: a private registry file and runtime
+// folder, a program folder, and videos made by ffmpeg.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/child_process.h"
+#include "test_support.h"
+
+namespace speed_test {
+
+class SpeedEnv {
+  public:
+    SpeedEnv() {
+        ::setenv("TARVO_REGISTRY", dir.file("registry.reg").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", dir.str().c_str(), 1);
+        ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
+        ::setenv("XDG_CONFIG_HOME", dir.file("xdg").c_str(), 1);
+    }
+    ~SpeedEnv() {
+        for (const char* v :
+             {"TARVO_REGISTRY", "XDG_RUNTIME_DIR", "GSETTINGS_BACKEND", "XDG_CONFIG_HOME"})
+            ::unsetenv(v);
+    }
+    std::string keyfile() const {
+        return tarvo_test::read_file(dir.file("xdg/glib-2.0/settings/keyfile"));
+    }
+    // A name no other test's process has, short enough to match by name.
+    static std::string unique_name(const char* prefix) {
+        return prefix + std::to_string(::getpid() % 100000);
+    }
+    tarvo_test::TempDir dir;
+};
+
+// A video of `seconds` of ffmpeg's test pattern (or a plain colour when
+// `colour` is given) at `path`; the container follows the extension.
+inline bool make_video(const std::string& path, int seconds, const std::string& colour = "") {
+    std::string src =
+        colour.empty()
+            ? "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds)
+            : "color=c=" + colour + ":size=160x120:rate=10:duration=" + std::to_string(seconds);
+    std::vector<std::string> argv = {"/usr/bin/ffmpeg", "-v", "error", "-y", "-f",
+                                     "lavfi",           "-i", src};
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".flv") == 0) {
+        argv.insert(argv.end(), {"-c:v", "flv1"});
+    }
+    argv.push_back(path);
+    std::string out;
+    return platform::run_program(argv, out, 120000) == 0;
+}
+
+}  // namespace speed_test
