@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/blocking_tcp.h"
 #include "platform/browser_proxy.h"
 #include "platform/child_process.h"
 #include "platform/process.h"
@@ -235,6 +236,70 @@ TEST_F(SpeedProgram, StopWhileAnotherInstanceRunsDoesNothing) {
     EXPECT_GE(running.wait(60000), 0);
     EXPECT_TRUE(wait_until([&] { return !p.running(); }));
     EXPECT_NE(read_file(env.dir.file("out.txt")).find("STOPPED"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The real monitor and proxy, copied under names of this test's own so that
+// ending them by name touches nobody else's.
+class RealHelpers : public ProxyControl {
+  protected:
+    void SetUp() override {
+        monitor = speed_test::SpeedEnv::unique_name("tm");
+        proxy = speed_test::SpeedEnv::unique_name("tq");
+        tarvo_test::copy_program("tarvomonitor", env.dir.path(), monitor);
+        tarvo_test::copy_program("tarvoproxy", env.dir.path(), proxy);
+        port = platform::free_loopback_port();
+        write_file(env.dir.file("tarvospeed.ini"),
+                   "[server]\nproxy_wrap_process=" + monitor +
+                       "\nproxy_wrap_param=start tarvomonitor.conf\nproxy_process=" + proxy + "\n");
+        std::string addr = "127.0.0.1:" + std::to_string(port);
+        write_file(env.dir.file("tarvomonitor.conf"),
+                   "exec_name=" + proxy + "\nproxy_process=" + proxy +
+                       "\np2p_proxy_server=127.0.0.1\np2p_proxy_port=" + std::to_string(port) +
+                       "\np2p_proxy_server_port=" + addr + "\ntest_site=" + addr +
+                       "\ntest_times=3\nlog_level=LOG_INFO\n");
+        write_proxy_ini("127.0.0.1", port);
+        platform::RegKey key;
+        ASSERT_EQ(platform::RegKey::create(platform::RegRoot::local_machine,
+                                           tarvospeed::SETTINGS_REGISTRY_KEY, key),
+                  0);
+        key.set_string("CachePath", env.dir.folder() + "cache/");
+    }
+    void TearDown() override {
+        // Whatever a failed case left running.
+        TQlProxyControl::KillProcesses(monitor);
+        TQlProxyControl::KillProcesses(proxy);
+    }
+    std::string monitor, proxy;
+    int port = 0;
+};
+
+TEST_F(RealHelpers, ServiceStartRunsThemAndServiceStopEndsThem) {
+    set_lan(true, "10.1.1.1:3128");
+    TQlProxyControl ctl(env.dir.folder(), log);
+    ctl.FormCreate();
+    ctl.ServiceStart();
+    EXPECT_TRUE(wait_until([&] { return TQlProxyControl::ProcessExists(monitor); },
+                           std::chrono::seconds(30)));
+    EXPECT_TRUE(wait_until([&] { return TQlProxyControl::ProcessExists(proxy); },
+                           std::chrono::seconds(30)));
+    const std::string local = "1|127.0.0.1:" + std::to_string(port);
+    EXPECT_TRUE(wait_until([&] { return lan().rfind(local, 0) == 0; }, std::chrono::seconds(60)))
+        << lan();
+
+    ctl.ServiceStop();
+    EXPECT_TRUE(wait_until([&] {
+        return !TQlProxyControl::ProcessExists(monitor) && !TQlProxyControl::ProcessExists(proxy);
+    }));
+    EXPECT_EQ(lan().substr(0, lan().rfind('|')), "1|10.1.1.1:3128");
+    bool logged = false;
+    for (const auto& e : log.Entries())
+        logged |= e.title == "StartProcess" &&
+                  e.text == "启动进程: " + env.dir.folder() + monitor + " start tarvomonitor.conf";
+    EXPECT_TRUE(logged);
 }
 
 }  // namespace
