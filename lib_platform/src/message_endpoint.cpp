@@ -10,28 +10,15 @@
 #include <cstring>
 
 #include "platform/runtime_folder.h"
+#include "unix_address.h"
 
 namespace platform {
 
 namespace {
 
 int endpoint_address(std::string_view name, sockaddr_un& addr, std::string& path) {
-    if (name.empty() || name.find('/') != std::string_view::npos ||
-        name.find('\0') != std::string_view::npos) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::string folder = runtime_folder();
-    if (folder.empty()) return -1;
-    path = folder + std::string(name) + ".msg";
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    return 0;
+    if (runtime_file(name, ".msg", path) != 0) return -1;
+    return detail::unix_address(path, addr);
 }
 
 // Whether a live endpoint answers at `addr` (an empty datagram is dropped by

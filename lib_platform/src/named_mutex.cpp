@@ -9,14 +9,8 @@ namespace platform {
 
 int NamedMutex::create(std::string_view name) {
     lock_.unlock();
-    if (name.empty() || name.find('/') != std::string_view::npos ||
-        name.find('\0') != std::string_view::npos) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::string folder = runtime_folder();
-    if (folder.empty()) return -1;
-    std::string path = folder + std::string(name) + ".mutex";
+    std::string path;
+    if (runtime_file(name, ".mutex", path) != 0) return -1;
     if (lock_.lock(path.c_str()) == 0) return 0;
     return errno == EWOULDBLOCK ? 1 : -1;
 }

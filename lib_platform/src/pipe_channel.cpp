@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/runtime_folder.h"
+#include "unix_address.h"
 
 namespace platform {
 
@@ -58,17 +59,6 @@ int parse_name(std::string_view name, std::string& base) {
     return 0;
 }
 
-int make_address(const std::string& path, sockaddr_un& addr) {
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    return 0;
-}
-
 void close_fd(int& fd) {
     if (fd >= 0) {
         ::close(fd);
@@ -79,7 +69,7 @@ void close_fd(int& fd) {
 // A listening socket at `path`, replacing the file a dead server left.
 int listen_at(const std::string& path) {
     sockaddr_un addr;
-    if (make_address(path, addr) != 0) return -1;
+    if (detail::unix_address(path, addr) != 0) return -1;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     ::unlink(path.c_str());
@@ -94,7 +84,7 @@ int listen_at(const std::string& path) {
 
 int connect_to(const std::string& path) {
     sockaddr_un addr;
-    if (make_address(path, addr) != 0) return -1;
+    if (detail::unix_address(path, addr) != 0) return -1;
     // Without waiting: a server that does not take its client (hung, or
     // still busy with the last one) must not hang the opener.
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -134,58 +124,40 @@ int PipeChannel::open(PipeRole role, std::string_view name) {
     std::string in_path, out_path;
     if (pipe_channel_paths(name, in_path, out_path) != 0) return -1;
     sockaddr_un probe;
-    if (make_address(out_path, probe) != 0) return -1;  // the longer of the two names
+    if (detail::unix_address(out_path, probe) != 0) return -1;  // the longer of the two names
 
-    if (role == PipeRole::server) {
-        // The lock is the name: held for as long as this server lives.
-        if (owner_.lock((in_path.substr(0, in_path.size() - 3) + ".server").c_str()) != 0) {
-            if (errno == EWOULDBLOCK) errno = EADDRINUSE;
-            return -1;
-        }
-        read_listener_ = listen_at(in_path);
-        if (read_listener_ < 0) {
-            int e = errno;
-            close();
-            errno = e;
-            return -1;
-        }
+    const bool server = role == PipeRole::server;
+    // The server's lock is the name, held for as long as it lives; the
+    // client's is the one instance.
+    std::string base = in_path.substr(0, in_path.size() - 3);
+    if (owner_.lock((base + (server ? ".server" : ".client")).c_str()) != 0) {
+        if (errno == EWOULDBLOCK) errno = server ? EADDRINUSE : EBUSY;
+        return -1;
+    }
+    auto fail = [this](PipeSide side) {
+        int e = errno;
+        close();
+        failed_ = side;
+        errno = e;
+        return -1;
+    };
+    // Each end first makes the pipe it reads: the server NAME_in, the client
+    // NAME_out.
+    int r = server ? listen_at(in_path) : connect_to(out_path);
+    if (r < 0) return fail(PipeSide::read_pipe);
+    if (server) {
+        read_listener_ = r;
         in_path_ = in_path;
-        int w = listen_at(out_path);
-        if (w < 0) {
-            int e = errno;
-            close();
-            failed_ = PipeSide::write_pipe;
-            errno = e;
-            return -1;
-        }
-        out_path_ = out_path;
-        std::lock_guard<std::mutex> g(write_mu_);
-        role_ = role;
-        write_listener_ = w;
     } else {
-        // The one instance: whoever holds this lock is the client.
-        if (owner_.lock((in_path.substr(0, in_path.size() - 3) + ".client").c_str()) != 0) {
-            if (errno == EWOULDBLOCK) errno = EBUSY;
-            return -1;
-        }
-        read_fd_ = connect_to(out_path);
-        if (read_fd_ < 0) {
-            int e = errno;
-            close();
-            errno = e;
-            return -1;
-        }
-        int w = connect_to(in_path);
-        if (w < 0) {
-            int e = errno;
-            close();
-            failed_ = PipeSide::write_pipe;
-            errno = e;
-            return -1;
-        }
+        read_fd_ = r;
+    }
+    int w = server ? listen_at(out_path) : connect_to(in_path);
+    if (w < 0) return fail(PipeSide::write_pipe);
+    if (server) out_path_ = out_path;
+    {
         std::lock_guard<std::mutex> g(write_mu_);
         role_ = role;
-        write_fd_ = w;
+        (server ? write_listener_ : write_fd_) = w;
     }
     failed_ = PipeSide::none;
     return 0;

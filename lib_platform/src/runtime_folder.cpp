@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 namespace platform {
 
@@ -41,6 +42,18 @@ std::string runtime_folder() {
     }
     if (ensure_private(path) != 0) return "";
     return path + "/";
+}
+
+int runtime_file(std::string_view name, std::string_view suffix, std::string& path) {
+    if (name.empty() || name.find('/') != std::string_view::npos ||
+        name.find('\0') != std::string_view::npos) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string folder = runtime_folder();
+    if (folder.empty()) return -1;
+    path = folder + std::string(name) + std::string(suffix);
+    return 0;
 }
 
 }  // namespace platform

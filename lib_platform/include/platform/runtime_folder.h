@@ -11,11 +11,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 // The folder, ending with "/", created when missing; "" with errno set when it
 // can neither be found nor made.
 std::string runtime_folder();
+
+// The path of the file `name` + `suffix` in the runtime folder. 0, or -1 with
+// errno (EINVAL for an empty name or one holding '/' or NUL).
+int runtime_file(std::string_view name, std::string_view suffix, std::string& path);
 
 }  // namespace platform

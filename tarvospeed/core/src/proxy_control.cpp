@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "speed/text_util.h"
 
 namespace tarvospeed {
 
@@ -17,15 +18,6 @@ namespace {
 std::string file_name_part(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool iequal(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 bool parse_int(const std::string& s, int& out) {
@@ -47,7 +39,7 @@ void for_each_named(const std::string& wanted, bool cut, F&& f) {
     std::string name = wanted;
     if (cut && name.size() > PROCESS_NAME_CUT) name.resize(PROCESS_NAME_CUT);
     for (const auto& p : list) {
-        if (iequal(p.exe_name, name) || iequal(p.exe_path, name)) {
+        if (same_text(p.exe_name, name) || same_text(p.exe_path, name)) {
             if (!f(p)) return;
         }
     }
