@@ -1,7 +1,6 @@
 // tarvospeed: the desktop program.
 //
-//     tarvospeed            runs the program (until the windows exist: the
-//                           headless face below)
+//     tarvospeed            runs the program with its windows (Qt)
 //     tarvospeed stop       ends the monitor and the proxy, puts the browser's
 //                           proxy setting back, and exits
 //     tarvospeed --core     the headless face for tests: acceleration on,
@@ -13,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "gui_main.h"
 #include "platform/self.h"
 #include "speed/speed_core.h"
 
@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
         core.Proxy.ServiceStop();
         return 0;
     }
+    if (argc < 2 || std::strcmp(argv[1], "--core") != 0)
+        return tarvospeed::run_gui(core, argc, argv);
     core.OnVideoReady = [](const std::string&, const std::string&, tarvospeed::TVideoItem& v) {
         std::printf("READY\t%s\t%s\t%s\n", v.Title.c_str(), v.Path.c_str(), v.GrabPath.c_str());
         std::fflush(stdout);

@@ -1,0 +1,262 @@
+#include "frm_video_preview.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "platform/folder_walk.h"
+
+namespace tarvospeed {
+
+namespace {
+
+constexpr int ROLE_PATH = Qt::UserRole;
+constexpr int ROLE_STATE = Qt::UserRole + 1;  // the node's state index
+constexpr int ROLE_TAG = Qt::UserRole + 2;    // a tag node's index
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+void add_tag_nodes(QTreeWidgetItem* parent, const TCategoryNode& node) {
+    for (const auto& child : node.Children) {
+        auto* item = new QTreeWidgetItem(parent, {q(child->Text)});
+        item->setData(0, ROLE_STATE, TAG_STATE_INDEX);
+        item->setData(0, ROLE_TAG, child->Data ? child->Data->Index : 0);
+        add_tag_nodes(item, *child);
+    }
+}
+
+}  // namespace
+
+TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
+    : TfrmBase(parent), core_(core) {
+    setObjectName("frmVideoPreview");
+    setWindowTitle("塔沃-视频加速器");
+    resize(800, 500);
+
+    trvSpecials = new QTreeWidget(this);
+    trvSpecials->setObjectName("trvSpecials");
+    trvSpecials->setHeaderHidden(true);
+    trvSpecials->setSelectionMode(QAbstractItemView::SingleSelection);
+    trvSpecials->setStyleSheet("QTreeWidget { background: rgb(240, 240, 255); border: none; }");
+    nodeRecent = new QTreeWidgetItem(trvSpecials, {"近3天下载的视频"});
+    nodeRecent->setData(0, ROLE_STATE, NODE_RECENT);
+    nodeAll = new QTreeWidgetItem(trvSpecials, {"所有视频"});
+    nodeAll->setData(0, ROLE_STATE, NODE_ALL);
+    nodeMyTags = new QTreeWidgetItem(trvSpecials, {"我的标签"});
+    nodeMyTags->setData(0, ROLE_STATE, NODE_MY_TAGS);
+
+    lswVideos = new QTreeWidget(this);
+    lswVideos->setObjectName("lswVideos");
+    lswVideos->setRootIsDecorated(false);
+    lswVideos->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lswVideos->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lswVideos->setHeaderLabels({"视频", "下载时间", "文件大小", "操作"});
+    lswVideos->setColumnWidth(0, 150);
+    lswVideos->setColumnWidth(1, 120);
+    lswVideos->setColumnWidth(2, 97);
+    lswVideos->setColumnWidth(3, 90);
+    lswVideos->setToolTip("双击使用默认播放器播放");
+    lswVideos->setDragEnabled(true);
+
+    auto* split = new QSplitter(this);
+    split->setObjectName("splVideo");
+    split->addWidget(trvSpecials);
+    split->addWidget(lswVideos);
+    split->setStretchFactor(1, 1);
+    pnlStatus0 = new QLabel(this);
+    pnlStatus0->setObjectName("ftbMain0");
+    pnlStatus1 = new QLabel(this);
+    pnlStatus1->setObjectName("ftbMain1");
+    auto* status = new QHBoxLayout;
+    status->addWidget(pnlStatus0, 400);
+    status->addWidget(pnlStatus1, 50);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(split, 1);
+    layout->addLayout(status);
+
+    ppmMain = new QMenu(this);
+    ppmMain->setObjectName("ppmMain");
+    mniStart = ppmMain->addAction("启动加速(&S)");
+    mniStart->setObjectName("mniStart");
+    mniStart->setCheckable(true);
+    mniMyVideo = ppmMain->addAction("我的视频(&M)");
+    mniMyVideo->setObjectName("mniMyVideo");
+    mniConfig = ppmMain->addAction("参数设置(&C)");
+    mniConfig->setObjectName("mniConfig");
+    mniUpdate = ppmMain->addAction("在线升级(&U)");
+    mniUpdate->setObjectName("mniUpdate");
+    mniAbout = ppmMain->addAction("关于产品(&A)");
+    mniAbout->setObjectName("mniAbout");
+    mniExit = ppmMain->addAction("退出(&X)");
+    mniExit->setObjectName("mniExit");
+    tryMain = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
+    tryMain->setObjectName("tryMain");
+    tryMain->setToolTip("Quorlen塔沃视频加速器");
+    tryMain->setContextMenu(ppmMain);
+
+    connect(mniStart, &QAction::triggered, this, [this] { ToggleAcceleration(); });
+    connect(mniMyVideo, &QAction::triggered, this, [this] { ShowMainWindow(); });
+    connect(mniExit, &QAction::triggered, this, [this] { emit ExitRequested(); });
+    connect(mniUpdate, &QAction::triggered, this, [this] {
+        // No updater program is part of this system.
+        QMessageBox::information(this, "在线更新", "目前没有可用更新，请以后再试！");
+    });
+    connect(tryMain, &QSystemTrayIcon::activated, this, [this] { ShowMainWindow(); });
+    connect(trvSpecials, &QTreeWidget::itemSelectionChanged, this, [this] { LoadVideos(); });
+
+    timClear = new QTimer(this);
+    timClear->setObjectName("timClear");
+    timClear->setInterval(CLEAR_PART_INTERVAL_MS);
+    connect(timClear, &QTimer::timeout, this, [this] { ClearPartFiles(); });
+    timClear->start();
+
+    ConfirmDelete = [this](const QString& text) {
+        return QMessageBox::question(this, "塔沃提示", text) == QMessageBox::Yes;
+    };
+    core_.OnVideoReady = [this](const std::string& header, const std::string& text, TVideoItem&) {
+        trvSpecials->setCurrentItem(nodeRecent);
+        LoadVideos();
+        if (lswVideos->topLevelItemCount() > 0)
+            lswVideos->setCurrentItem(lswVideos->topLevelItem(0));
+        ShowAlert(q(header), q(text));
+    };
+
+    UpdateStartItem();
+    LoadTags();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) tryMain->show();
+}
+
+void TfrmVideoPreview::UpdateStartItem() {
+    bool on = core_.Accelerating();
+    mniStart->setChecked(on);
+    mniStart->setText(on ? "停止加速(&S)" : "启动加速(&S)");
+    mniStart->setProperty("imageIndex", on ? 6 : 5);
+    mniStart->setIcon(style()->standardIcon(on ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+}
+
+void TfrmVideoPreview::ToggleAcceleration() {
+    // The action toggles its own check before this runs; the core follows it.
+    if (core_.Accelerating())
+        core_.StopAcceleration();
+    else
+        core_.StartAcceleration();
+    UpdateStartItem();
+}
+
+void TfrmVideoPreview::LoadTags() {
+    qDeleteAll(nodeMyTags->takeChildren());
+    add_tag_nodes(nodeMyTags, core_.Manager->Categories.Root());
+    trvSpecials->expandAll();
+}
+
+void TfrmVideoPreview::ShowMainWindow() {
+    LoadTags();
+    show();
+    raise();
+    activateWindow();
+}
+
+TVideoCategory* TfrmVideoPreview::CurrentTag() const {
+    QTreeWidgetItem* item = trvSpecials->currentItem();
+    if (!item || item->data(0, ROLE_STATE).toInt() != TAG_STATE_INDEX) return nullptr;
+    return core_.Manager->Categories.FindByIndex(item->data(0, ROLE_TAG).toInt());
+}
+
+void TfrmVideoPreview::AddRow(const TViewRow& row) {
+    std::string title = row.Title;
+    std::size_t slash = title.find_last_of("/\\");
+    if (slash != std::string::npos) title = title.substr(slash + 1);
+    std::int64_t size = row.Video ? row.Video->Size : row.File->FileSize;
+    auto* item = new QTreeWidgetItem(
+        lswVideos, {q(title), q(local_time_text(row.Time())),
+                    QString::number(static_cast<double>(size) / 1024.0, 'f', 0) + "KB", "操作"});
+    item->setData(0, ROLE_PATH, q(row.Path()));
+    item->setTextAlignment(3, Qt::AlignCenter);
+}
+
+void TfrmVideoPreview::LoadVideos() {
+    lswVideos->clear();
+    QTreeWidgetItem* node = trvSpecials->currentItem();
+    if (!node) return;
+    int state = node->data(0, ROLE_STATE).toInt();
+    const TViewList* rows = nullptr;
+    if (state == TAG_STATE_INDEX) {
+        if (TVideoCategory* tag = CurrentTag()) rows = &core_.Manager->TagVideos(*tag);
+    } else if (state == NODE_ALL) {
+        rows = &core_.Manager->AllVideos();
+    } else if (state == NODE_RECENT) {
+        rows = &core_.Manager->RecentVideos();
+    }
+    if (!rows) return;
+    for (const TViewRow& row : *rows) AddRow(row);
+    std::int64_t free_mb = 0;
+    pnlStatus0->setText(
+        QString("当前所有视频占用的空间: %1 M").arg(core_.Manager->ScannedSize() / 1048576));
+    pnlStatus1->setText(QString("当前磁盘剩余空间: %1 M").arg(free_mb));
+}
+
+bool TfrmVideoPreview::DropOnTag(QTreeWidgetItem* tag_item) {
+    if (!tag_item || tag_item->data(0, ROLE_STATE).toInt() != TAG_STATE_INDEX) return false;
+    TVideoCategory* tag =
+        core_.Manager->Categories.FindByIndex(tag_item->data(0, ROLE_TAG).toInt());
+    if (!tag) return false;
+    for (QTreeWidgetItem* row : lswVideos->selectedItems()) {
+        std::string path = row->data(0, ROLE_PATH).toString().toStdString();
+        TVideoItem* entry = core_.Manager->Videos.FindByPath(path);
+        if (!entry) {
+            // A cache file without an entry becomes one, titled as its row.
+            auto item = std::make_unique<TVideoItem>();
+            item->Title = row->text(0).toStdString();
+            item->Path = path;
+            item->ReadFileData();
+            entry = item.get();
+            core_.Manager->AddVideo(std::move(item));
+        }
+        core_.Manager->AddToTag(*tag, *entry);
+    }
+    core_.SaveLibrary();
+    trvSpecials->viewport()->update();
+    return true;
+}
+
+void TfrmVideoPreview::DeleteSelectedFromDisk() {
+    const QList<QTreeWidgetItem*> rows = lswVideos->selectedItems();
+    if (rows.isEmpty() || !ConfirmDelete("确定从磁盘上删除吗？")) return;
+    std::vector<std::string> paths;
+    for (QTreeWidgetItem* row : rows) {
+        std::string path = row->data(0, ROLE_PATH).toString().toStdString();
+        // The thumbnail goes with its video.
+        if (TVideoItem* v = core_.Manager->Videos.FindByPath(path); v && !v->GrabPath.empty())
+            platform::file_remove(v->GrabPath);
+        paths.push_back(path);
+    }
+    core_.DeleteFromDisk(paths);
+    for (QTreeWidgetItem* row : rows) delete row;
+}
+
+void TfrmVideoPreview::ClearPartFiles() {
+    TSysFileList parts;
+    parts.Scan(core_.Manager->CachePath, ".part");
+    for (std::size_t i = 0; i < parts.Count(); ++i) parts.Item(i).DeleteFile();
+}
+
+void TfrmVideoPreview::ShowAlert(const QString& header, const QString& text) {
+    // The desktop's own notice through the tray; without a tray, a message
+    // in the window's status line.
+    if (tryMain->isVisible())
+        tryMain->showMessage(header, text);
+    else
+        pnlStatus0->setText(header + text);
+}
+
+void TfrmVideoPreview::closeEvent(QCloseEvent* e) {
+    hide();
+    e->ignore();
+}
+
+}  // namespace tarvospeed

@@ -1,0 +1,78 @@
+// TfrmVideoPreview: the main window ("塔沃-视频加速器"): the tag tree
+// trvSpecials, the video list lswVideos, the status bar, the tray icon
+// tryMain with its menu ppmMain, and the 30-minute ".part" clean-up timClear.
+//
+// The window is thin: every file, registry, process and pipe step is the
+// core's (TSpeedCore); the window shows what the core has and calls it on
+// the user's actions. Closing the window only hides it; mniExit ends the
+// program.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+
+#include "frm_base.h"
+#include "speed/speed_core.h"
+
+namespace tarvospeed {
+
+constexpr int CLEAR_PART_INTERVAL_MS = 1800000;
+// Fixed nodes of the tag tree, by state index.
+constexpr int NODE_RECENT = 0, NODE_ALL = 1, NODE_MY_TAGS = 2;
+
+class TfrmVideoPreview : public TfrmBase {
+    Q_OBJECT
+  public:
+    explicit TfrmVideoPreview(TSpeedCore& core, QWidget* parent = nullptr);
+
+    // Refills the list for the selected node.
+    void LoadVideos();
+    // Rebuilds the tag nodes below "我的标签" from the core's tree.
+    void LoadTags();
+    void ShowMainWindow();
+    // The tray's "启动加速(&S)" / "停止加速(&S)".
+    void ToggleAcceleration();
+    // Rows dropped onto the tag node `tag_item`: each selected row's video
+    // joins the tag ("videos.xml" saved). false when the node is no tag.
+    bool DropOnTag(QTreeWidgetItem* tag_item);
+    // Deletes the selected rows from disk without asking (the question is
+    // the caller's: ConfirmDelete).
+    void DeleteSelectedFromDisk();
+    // The 30-minute clean-up: every ".part" file of the cache folder.
+    void ClearPartFiles();
+    // The start item's check, caption and image follow the core's state.
+    void UpdateStartItem();
+
+    // A seam for tests: answers the delete question instead of a dialog.
+    std::function<bool(const QString& text)> ConfirmDelete;
+
+    QTreeWidget* trvSpecials;
+    QTreeWidget* lswVideos;
+    QLabel* pnlStatus0;
+    QLabel* pnlStatus1;
+    QSystemTrayIcon* tryMain;
+    QMenu* ppmMain;
+    QAction *mniStart, *mniMyVideo, *mniConfig, *mniUpdate, *mniAbout, *mniExit;
+    QTimer* timClear;
+    QTreeWidgetItem *nodeRecent, *nodeAll, *nodeMyTags;
+
+  signals:
+    void ExitRequested();
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+
+  private:
+    void ShowAlert(const QString& header, const QString& text);
+    TVideoCategory* CurrentTag() const;
+    void AddRow(const TViewRow& row);
+
+    TSpeedCore& core_;
+};
+
+}  // namespace tarvospeed

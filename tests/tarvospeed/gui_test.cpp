@@ -1,0 +1,223 @@
+// The main window over a real core, on Qt's offscreen platform (or the X
+// display under Xvfb, where the screenshots are taken).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <filesystem>
+
+#include "frm_video_preview.h"
+#include "platform/pipe_channel.h"
+#include "platform/registry.h"
+#include "speed/proxy_control.h"
+#include "speed_fixture.h"
+
+// Fontconfig and D-Bus keep their caches for the life of the process, by design.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libdbus-1\n";
+}
+
+namespace {
+
+using tarvo_test::read_file;
+using tarvo_test::wait_until;
+using tarvo_test::write_file;
+using tarvospeed::TfrmVideoPreview;
+using tarvospeed::TSpeedCore;
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "tarvospeed_gui_tests";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Kept to the very end: tearing the X connection down among the other
+    // static objects of the process crashes in Qt.
+    static QApplication* a = new QApplication(argc, argv);
+    return *a;
+}
+
+class MainWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app();
+        cache = env.dir.folder() + "cache/";
+        std::filesystem::create_directories(cache);
+        platform::RegKey key;
+        ASSERT_EQ(platform::RegKey::create(platform::RegRoot::local_machine,
+                                           tarvospeed::SETTINGS_REGISTRY_KEY, key),
+                  0);
+        key.set_string("CachePath", cache);
+        wrapper = speed_test::SpeedEnv::unique_name("tw");
+        std::filesystem::copy_file("/bin/sleep", env.dir.file(wrapper));
+        write_file(env.dir.file("tarvospeed.ini"),
+                   "[server]\nproxy_wrap_process=" + wrapper + "\nproxy_wrap_param=300\n");
+    }
+    void TearDown() override {
+        window.reset();
+        if (core) core->Finish();
+        tarvospeed::TQlProxyControl::KillProcesses(wrapper);
+    }
+
+    void make_window() {
+        core = std::make_unique<TSpeedCore>(env.dir.folder());
+        ASSERT_EQ(core->Create(), 0);
+        window = std::make_unique<TfrmVideoPreview>(*core);
+    }
+
+    QTreeWidgetItem* tag_node(const QString& name) {
+        for (int i = 0; i < window->nodeMyTags->childCount(); ++i)
+            if (window->nodeMyTags->child(i)->text(0) == name) return window->nodeMyTags->child(i);
+        return nullptr;
+    }
+
+    QStringList rows() {
+        QStringList out;
+        for (int i = 0; i < window->lswVideos->topLevelItemCount(); ++i)
+            out << window->lswVideos->topLevelItem(i)->text(0);
+        return out;
+    }
+
+    // Three cache files, one a library entry in the tag "电影".
+    void make_library() {
+        write_file(cache + "a.flv", "FLV a");
+        write_file(cache + "b.flv", "FLV bb");
+        write_file(cache + "c.flv.part", "part");
+        write_file(env.dir.file("videos.xml"),
+                   "<?xml version=\"1.0\" encoding=\"GB2312\"?><root><video title=\"A video\" "
+                   "path=\"" +
+                       cache + "a.flv\"><specials><item index=\"1\"/></specials></video></root>");
+        write_file(env.dir.file("specials.xml"),
+                   "<?xml version=\"1.0\" encoding=\"GB2312\"?><root><item index=\"1\" "
+                   "name=\"\xb5\xe7\xd3\xb0\"/><item index=\"2\" name=\"empty\"/></root>");
+    }
+
+    speed_test::SpeedEnv env;
+    std::string cache, wrapper;
+    std::unique_ptr<TSpeedCore> core;
+    std::unique_ptr<TfrmVideoPreview> window;
+};
+
+TEST_F(MainWindow, TrayStartTogglesCaptionImageAndHelpers) {
+    make_window();
+    EXPECT_EQ(window->windowTitle(), "塔沃-视频加速器");
+    EXPECT_FALSE(window->isVisible()) << "starts in the tray";
+    EXPECT_EQ(window->mniStart->text(), "启动加速(&S)");
+    window->mniStart->trigger();
+    EXPECT_TRUE(window->mniStart->isChecked());
+    EXPECT_EQ(window->mniStart->text(), "停止加速(&S)");
+    EXPECT_EQ(window->mniStart->property("imageIndex").toInt(), 6);
+    EXPECT_TRUE(wait_until([&] { return tarvospeed::TQlProxyControl::ProcessExists(wrapper); }));
+
+    window->mniStart->trigger();
+    EXPECT_FALSE(window->mniStart->isChecked());
+    EXPECT_EQ(window->mniStart->text(), "启动加速(&S)");
+    EXPECT_EQ(window->mniStart->property("imageIndex").toInt(), 5);
+    EXPECT_TRUE(wait_until([&] { return !tarvospeed::TQlProxyControl::ProcessExists(wrapper); }));
+    EXPECT_EQ(window->mniExit->text(), "退出(&X)");
+    EXPECT_EQ(window->timClear->interval(), 1800000);
+}
+
+TEST_F(MainWindow, SelectingATagFiltersTheList) {
+    make_library();
+    make_window();
+    window->trvSpecials->setCurrentItem(window->nodeAll);
+    QStringList all = rows();
+    all.sort();
+    EXPECT_EQ(all, (QStringList{"A video", "未命名"}));
+    ASSERT_NE(tag_node("电影"), nullptr);
+    window->trvSpecials->setCurrentItem(tag_node("电影"));
+    EXPECT_EQ(rows(), QStringList{"A video"});
+    window->trvSpecials->setCurrentItem(tag_node("empty"));
+    EXPECT_TRUE(rows().isEmpty());
+    window->trvSpecials->setCurrentItem(window->nodeMyTags);
+    EXPECT_TRUE(rows().isEmpty());
+}
+
+TEST_F(MainWindow, DropOnATagGivesThePlainFileAnEntryAndSaves) {
+    make_library();
+    make_window();
+    window->trvSpecials->setCurrentItem(window->nodeAll);
+    for (int i = 0; i < window->lswVideos->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = window->lswVideos->topLevelItem(i);
+        row->setSelected(row->text(0) == "未命名");
+    }
+    EXPECT_FALSE(window->DropOnTag(window->nodeAll)) << "only a tag takes a drop";
+    ASSERT_TRUE(window->DropOnTag(tag_node("empty")));
+    std::string xml = read_file(env.dir.file("videos.xml"));
+    std::size_t at = xml.find("path=\"" + cache + "b.flv\"");
+    ASSERT_NE(at, std::string::npos) << xml;
+    EXPECT_NE(xml.find("<item index=\"2\"/>", at), std::string::npos) << xml;
+    window->trvSpecials->setCurrentItem(tag_node("empty"));
+    EXPECT_EQ(rows(), QStringList{"未命名"});
+}
+
+TEST_F(MainWindow, DeleteFromDiskRemovesTheFileSendsDelAndUpdatesTheList) {
+    make_library();
+    make_window();
+    window->mniStart->trigger();  // the pipe listener runs with acceleration
+    platform::PipeChannel proxy;
+    ASSERT_TRUE(wait_until([&] {
+        return proxy.open(platform::PipeRole::client, "\\\\.\\PIPE\\P2P_CLIENT_PIPE") == 0;
+    }));
+    window->trvSpecials->setCurrentItem(window->nodeAll);
+    for (int i = 0; i < window->lswVideos->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = window->lswVideos->topLevelItem(i);
+        row->setSelected(row->text(0) == "A video");
+    }
+    QString asked;
+    window->ConfirmDelete = [&](const QString& text) {
+        asked = text;
+        return true;
+    };
+    window->DeleteSelectedFromDisk();
+    EXPECT_EQ(asked, "确定从磁盘上删除吗？");
+    EXPECT_FALSE(std::filesystem::exists(cache + "a.flv"));
+    EXPECT_EQ(rows(), QStringList{"未命名"});
+    char buf[platform::PIPE_MESSAGE_MAX];
+    long n = proxy.read(buf, sizeof buf, 10000);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0),
+              "DELRES_PATH=" + cache + "a.flv" + std::string(1, '\0'));
+    EXPECT_EQ(read_file(env.dir.file("videos.xml")).find("a.flv"), std::string::npos);
+}
+
+TEST_F(MainWindow, ClearDeletesPartFilesOnly) {
+    make_library();
+    make_window();
+    window->ClearPartFiles();
+    EXPECT_FALSE(std::filesystem::exists(cache + "c.flv.part"));
+    EXPECT_TRUE(std::filesystem::exists(cache + "a.flv"));
+    EXPECT_TRUE(std::filesystem::exists(cache + "b.flv"));
+}
+
+// Under Xvfb (DISPLAY set) with a CJK font: the main window with videos and
+// thumbnails, saved into the test's output folder.
+TEST_F(MainWindow, ScreenshotOfTheMainWindow) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "needs a display (xvfb-run)";
+    make_library();
+    ASSERT_TRUE(speed_test::make_video(cache + "d.flv", 4));
+    make_window();
+    window->ShowMainWindow();
+    window->trvSpecials->setCurrentItem(window->nodeAll);
+    QApplication::processEvents();
+    QImage shot = window->grab().toImage();
+    QDir().mkpath(SCREENSHOT_DIR);
+    const QString path = QString(SCREENSHOT_DIR) + "/main_window.png";
+    ASSERT_TRUE(shot.save(path));
+    EXPECT_EQ(window->windowTitle(), "塔沃-视频加速器");
+    // Not blank: the pixels vary.
+    double sum = 0, sq = 0;
+    int n = 0;
+    for (int y = 0; y < shot.height(); y += 4)
+        for (int x = 0; x < shot.width(); x += 4) {
+            double g = qGray(shot.pixel(x, y));
+            sum += g;
+            sq += g * g;
+            ++n;
+        }
+    double mean = sum / n;
+    EXPECT_GT(sq / n - mean * mean, 50.0) << path.toStdString();
+}
+
+}  // namespace
