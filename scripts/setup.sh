@@ -21,6 +21,9 @@ packages=(
   # tarvospeed: the library's XML files, thumbnails decoded with FFmpeg, and
   # ffmpeg itself, which the tests make their videos with
   libpugixml-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  # tarvospeed's windows (Qt 6 Widgets) and their screenshots under Xvfb with a
+  # font that has the Chinese texts
+  qt6-base-dev xvfb xauth fonts-noto-cjk
 )
 bench_packages=(
   # proxy benchmark: load generator and the proxies it compares against
