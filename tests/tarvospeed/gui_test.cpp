@@ -8,9 +8,11 @@
 #include <QPixmap>
 #include <filesystem>
 
+#include "frm_setting.h"
 #include "frm_video_preview.h"
 #include "platform/pipe_channel.h"
 #include "platform/registry.h"
+#include "speed/config_store.h"
 #include "speed/proxy_control.h"
 #include "speed_fixture.h"
 
@@ -189,6 +191,78 @@ TEST_F(MainWindow, ClearDeletesPartFilesOnly) {
     EXPECT_FALSE(std::filesystem::exists(cache + "c.flv.part"));
     EXPECT_TRUE(std::filesystem::exists(cache + "a.flv"));
     EXPECT_TRUE(std::filesystem::exists(cache + "b.flv"));
+}
+
+struct ConfigCase {
+    const char* what;
+    std::string path;  // "@" stands for the test folder
+    int space;
+    const char* message;  // "" when valid
+};
+
+TEST_F(MainWindow, SettingsValidateWithTheirMessages) {
+    make_window();
+    write_file(env.dir.file("a-file"), "x");
+    const ConfigCase cases[] = {
+        {"empty path", "  ", 200, "请选定或输入保存视频的文件路径"},
+        {"a file, not a folder we may write", "@a-file", 200, "您选择的目录不可写入"},
+        {"below the minimum", "@cache", 99, "下载空间最少为100M"},
+        {"more than the disk holds", "@cache", 1 << 30,
+         "您设置的下载占用空间已经超过了磁盘的剩余空间。"},
+        {"a new folder is made", "@new/nested", 100, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tarvospeed::TfrmSetting dlg(*core, env.dir.folder(), "/opt/tarvo/tarvospeed");
+        EXPECT_EQ(dlg.windowTitle(), "参数设置");
+        dlg.ShowSettings();
+        QString shown;
+        dlg.fraConfig->Message = [&](const QString& t) { shown = t; };
+        std::string path = c.path;
+        if (!path.empty() && path[0] == '@') path = env.dir.str() + "/" + path.substr(1);
+        dlg.fraConfig->edtTempPath->setText(QString::fromStdString(path));
+        dlg.fraConfig->edtMaxSpace->setValue(c.space);
+        EXPECT_EQ(dlg.fraConfig->Validate(), std::string(c.message).empty());
+        EXPECT_EQ(shown.toStdString(), c.message);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(env.dir.file("new/nested")));
+}
+
+TEST_F(MainWindow, SettingsSaveWritesTheRegistryAndAsksToRestart) {
+    make_window();
+    tarvospeed::TfrmSetting dlg(*core, env.dir.folder(), "/opt/tarvo/tarvospeed");
+    dlg.ShowSettings();
+    QString asked;
+    dlg.Ask = [&](const QString& t) {
+        asked = t;
+        return false;
+    };
+    dlg.fraConfig->edtMaxSpace->setValue(150);
+    dlg.fraConfig->chkStart->setChecked(true);
+    ASSERT_TRUE(dlg.Save());
+    EXPECT_TRUE(asked.startsWith("修改下载磁盘空间限制不会立即生效")) << asked.toStdString();
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::open(platform::RegRoot::local_machine,
+                                     tarvospeed::SETTINGS_REGISTRY_KEY, key),
+              0);
+    platform::RegValue v;
+    ASSERT_EQ(key.query("MaxSpace", v), 0);
+    EXPECT_EQ(v.dword, 150u);
+    ASSERT_EQ(key.query("CachePath", v), 0);
+    EXPECT_EQ(v.text, cache);
+    EXPECT_TRUE(tarvospeed::ReadAutoStart());
+    EXPECT_NE(read_file(tarvospeed::AutoStartFile()).find("Exec=\"/opt/tarvo/tarvospeed\""),
+              std::string::npos);
+
+    asked.clear();
+    dlg.fraConfig->edtTempPath->setText(QString::fromStdString(env.dir.folder() + "other"));
+    dlg.fraConfig->chkStart->setChecked(false);
+    ASSERT_TRUE(dlg.Save());
+    EXPECT_TRUE(asked.startsWith("修改视频文件保存目录不会立即生效")) << asked.toStdString();
+    EXPECT_FALSE(tarvospeed::ReadAutoStart());
+    EXPECT_FALSE(std::filesystem::exists(tarvospeed::AutoStartFile()));
+    ASSERT_EQ(key.query("CachePath", v), 0);
+    EXPECT_EQ(v.text, env.dir.folder() + "other/");
 }
 
 // Under Xvfb (DISPLAY set) with a CJK font: the main window with videos and

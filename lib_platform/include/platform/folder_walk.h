@@ -29,4 +29,14 @@ int file_time(const std::string& path, std::time_t* t);
 // Removes the file `path`. 0, or -1.
 int file_remove(const std::string& path);
 
+enum class FolderState { missing, writable, read_only };
+
+// Whether `path` is a folder this process may write into (a file, or a folder
+// it may only read, counts as read-only: the twin of the read-only mark).
+FolderState folder_state(const std::string& path);
+
+// The free bytes of the volume holding `path` (the nearest existing folder
+// above it when it does not exist yet), or -1 when unknown.
+std::int64_t disk_free_bytes(const std::string& path);
+
 }  // namespace platform
