@@ -9,7 +9,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "frm_setting.h"
+#include "frm_video_editor.h"
 #include "platform/folder_walk.h"
+#include "platform/self.h"
 
 namespace tarvospeed {
 
@@ -109,6 +112,25 @@ TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
     connect(tryMain, &QSystemTrayIcon::activated, this, [this] { ShowMainWindow(); });
     connect(trvSpecials, &QTreeWidget::itemSelectionChanged, this, [this] { LoadVideos(); });
 
+    ppmVideoList = new QMenu(this);
+    ppmVideoList->setObjectName("ppmVideoList");
+    mniVideoSelectAll = ppmVideoList->addAction("全选(&A)");
+    mniVideoSelectAll->setObjectName("mniVideoSelectAll");
+    mniVideoDeleteList = ppmVideoList->addAction("删除(&D)");
+    mniVideoDeleteList->setObjectName("mniVideoDeleteList");
+    mniVideoEdit = ppmVideoList->addAction("编辑");
+    mniVideoEdit->setObjectName("mniVideoEdit");
+    lswVideos->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lswVideos, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        ppmVideoList->popup(lswVideos->viewport()->mapToGlobal(p));
+    });
+    connect(mniVideoSelectAll, &QAction::triggered, lswVideos, &QTreeWidget::selectAll);
+    connect(mniVideoDeleteList, &QAction::triggered, this, [this] { DeleteSelectedFromDisk(); });
+    connect(mniVideoEdit, &QAction::triggered, this, [this] { EditRow(lswVideos->currentItem()); });
+    connect(mniConfig, &QAction::triggered, this, [this] { ShowSettings(); });
+    frmSetting = new TfrmSetting(core_, platform::program_folder(), platform::program_path(), this);
+    frmVideoEditor = new TfrmVideoEditor(core_, this);
+
     timClear = new QTimer(this);
     timClear->setObjectName("timClear");
     timClear->setInterval(CLEAR_PART_INTERVAL_MS);
@@ -194,7 +216,8 @@ void TfrmVideoPreview::LoadVideos() {
     }
     if (!rows) return;
     for (const TViewRow& row : *rows) AddRow(row);
-    std::int64_t free_mb = 0;
+    std::int64_t free_bytes = platform::disk_free_bytes(core_.Manager->CachePath);
+    std::int64_t free_mb = free_bytes < 0 ? 0 : free_bytes / 1048576;
     pnlStatus0->setText(
         QString("当前所有视频占用的空间: %1 M").arg(core_.Manager->ScannedSize() / 1048576));
     pnlStatus1->setText(QString("当前磁盘剩余空间: %1 M").arg(free_mb));
@@ -243,6 +266,29 @@ void TfrmVideoPreview::ClearPartFiles() {
     TSysFileList parts;
     parts.Scan(core_.Manager->CachePath, ".part");
     for (std::size_t i = 0; i < parts.Count(); ++i) parts.Item(i).DeleteFile();
+}
+
+void TfrmVideoPreview::EditRow(QTreeWidgetItem* row) {
+    if (!row) return;
+    std::string path = row->data(0, ROLE_PATH).toString().toStdString();
+    TVideoItem* entry = core_.Manager->Videos.FindByPath(path);
+    TVideoItem* edited = frmVideoEditor->EditVideo(path, entry);
+    if (!edited) return;
+    if (!entry) core_.Manager->AddVideo(frmVideoEditor->TakeNewEntry());
+    core_.SaveLibrary();
+    row->setText(0, q(edited->Title));
+}
+
+void TfrmVideoPreview::ShowSettings() {
+    if (frmSetting->isVisible()) {
+        frmSetting->raise();
+        return;
+    }
+    frmSetting->ShowSettings();
+    if (frmSetting->exec() == QDialog::Accepted) {
+        UpdateStartItem();
+        LoadVideos();
+    }
 }
 
 void TfrmVideoPreview::ShowAlert(const QString& header, const QString& text) {

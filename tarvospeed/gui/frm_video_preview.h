@@ -45,6 +45,11 @@ class TfrmVideoPreview : public TfrmBase {
     void DeleteSelectedFromDisk();
     // The 30-minute clean-up: every ".part" file of the cache folder.
     void ClearPartFiles();
+    // Row button 2 ("编辑"): the editor for the row's video; a plain cache file
+    // gets its entry when the edit is confirmed. "videos.xml" saved.
+    void EditRow(QTreeWidgetItem* row);
+    // mniConfig / btnConfig: the settings dialog, the list refreshed on OK.
+    void ShowSettings();
     // The start item's check, caption and image follow the core's state.
     void UpdateStartItem();
 
@@ -59,6 +64,10 @@ class TfrmVideoPreview : public TfrmBase {
     QMenu* ppmMain;
     QAction *mniStart, *mniMyVideo, *mniConfig, *mniUpdate, *mniAbout, *mniExit;
     QTimer* timClear;
+    QMenu* ppmVideoList;
+    QAction *mniVideoSelectAll, *mniVideoDeleteList, *mniVideoEdit;
+    class TfrmSetting* frmSetting;
+    class TfrmVideoEditor* frmVideoEditor;
     QTreeWidgetItem *nodeRecent, *nodeAll, *nodeMyTags;
 
   signals:

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "frm_setting.h"
+#include "frm_video_editor.h"
 #include "frm_video_preview.h"
 #include "platform/pipe_channel.h"
 #include "platform/registry.h"
@@ -265,6 +266,58 @@ TEST_F(MainWindow, SettingsSaveWritesTheRegistryAndAsksToRestart) {
     EXPECT_EQ(v.text, env.dir.folder() + "other/");
 }
 
+TEST_F(MainWindow, EditorSavesTitleDescriptionAndTags) {
+    make_library();
+    ASSERT_TRUE(speed_test::make_video(cache + "a.flv", 4));  // a real video for its thumbnail
+    make_window();
+    tarvospeed::TVideoItem* entry = core->Manager->Videos.FindByPath(cache + "a.flv");
+    ASSERT_NE(entry, nullptr);
+    tarvospeed::TfrmVideoEditor& ed = *window->frmVideoEditor;
+    EXPECT_EQ(ed.windowTitle(), "我的视频收藏信息");
+    ed.Prepare(entry->Path, entry);
+    EXPECT_EQ(ed.edtTitle->text(), "A video");
+    EXPECT_EQ(entry->GrabPath, cache + "bmp/a.bmp") << "no thumbnail yet: one is grabbed";
+    ASSERT_EQ(ed.trvCategory->topLevelItemCount(), 2);
+    EXPECT_EQ(ed.trvCategory->topLevelItem(0)->checkState(0), Qt::Checked);
+
+    QString shown;
+    ed.Message = [&](const QString& t) { shown = t; };
+    ed.edtTitle->setText("   ");
+    EXPECT_FALSE(ed.Confirm());
+    EXPECT_EQ(shown, "请填写标题.");
+
+    ed.edtTitle->setText("  新标题 ");
+    ed.mmoDescr->setPlainText("第一行\n第二行");
+    ed.trvCategory->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    ed.trvCategory->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    ASSERT_TRUE(ed.Confirm());
+    EXPECT_EQ(entry->Title, "新标题");
+    EXPECT_EQ(entry->Descr, "第一行\r\n第二行");
+    EXPECT_EQ(entry->Specials, std::vector<int>{2});
+    ASSERT_EQ(core->SaveLibrary(), 0);
+    tarvospeed::TVideoItemList back;
+    back.LoadFromXml(core->VideosFile());
+    ASSERT_EQ(back.Count(), 1u);
+    EXPECT_EQ(back.Item(0).Title, "新标题");
+    EXPECT_EQ(back.Item(0).Descr, "第一行\r\n第二行");
+    EXPECT_EQ(back.Item(0).Specials, std::vector<int>{2});
+}
+
+TEST_F(MainWindow, EditorOfAPlainFileAddsNothingUntilConfirmed) {
+    make_library();
+    make_window();
+    tarvospeed::TfrmVideoEditor& ed = *window->frmVideoEditor;
+    ed.Prepare(cache + "b.flv", nullptr);
+    EXPECT_EQ(ed.edtTitle->text(), "未命名");
+    EXPECT_EQ(core->Manager->Videos.Count(), 1u) << "a cancelled edit adds nothing";
+    ed.edtTitle->setText("b");
+    ASSERT_TRUE(ed.Confirm());
+    auto entry = ed.TakeNewEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->Title, "b");
+    EXPECT_EQ(entry->Size, 6);
+}
+
 // Under Xvfb (DISPLAY set) with a CJK font: the main window with videos and
 // thumbnails, saved into the test's output folder.
 TEST_F(MainWindow, ScreenshotOfTheMainWindow) {
@@ -292,6 +345,49 @@ TEST_F(MainWindow, ScreenshotOfTheMainWindow) {
         }
     double mean = sum / n;
     EXPECT_GT(sq / n - mean * mean, 50.0) << path.toStdString();
+}
+
+// The pixels of `shot` vary (not a blank picture).
+double variance(const QImage& shot) {
+    double sum = 0, sq = 0;
+    int n = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2) {
+            double g = qGray(shot.pixel(x, y));
+            sum += g;
+            sq += g * g;
+            ++n;
+        }
+    double mean = sum / n;
+    return sq / n - mean * mean;
+}
+
+TEST_F(MainWindow, ScreenshotsOfTheSettingsAndTheEditor) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "needs a display (xvfb-run)";
+    make_library();
+    ASSERT_TRUE(speed_test::make_video(cache + "a.flv", 4));
+    make_window();
+    QDir().mkpath(SCREENSHOT_DIR);
+
+    tarvospeed::TfrmSetting& settings = *window->frmSetting;
+    settings.ShowSettings();
+    settings.show();
+    QApplication::processEvents();
+    QImage shot = settings.grab().toImage();
+    ASSERT_TRUE(shot.save(QString(SCREENSHOT_DIR) + "/settings.png"));
+    EXPECT_EQ(settings.windowTitle(), "参数设置");
+    EXPECT_GT(variance(shot), 50.0);
+    settings.hide();
+
+    tarvospeed::TfrmVideoEditor& ed = *window->frmVideoEditor;
+    ed.Prepare(cache + "a.flv", core->Manager->Videos.FindByPath(cache + "a.flv"));
+    ed.show();
+    QApplication::processEvents();
+    shot = ed.grab().toImage();
+    ASSERT_TRUE(shot.save(QString(SCREENSHOT_DIR) + "/editor.png"));
+    EXPECT_EQ(ed.windowTitle(), "我的视频收藏信息");
+    EXPECT_GT(variance(shot), 50.0);
+    ed.hide();
 }
 
 }  // namespace
