@@ -11,7 +11,6 @@
 #include "frm_setting.h"
 #include "frm_video_editor.h"
 #include "frm_video_preview.h"
-#include "platform/pipe_channel.h"
 #include "platform/registry.h"
 #include "speed/config_store.h"
 #include "speed/proxy_control.h"
@@ -160,10 +159,8 @@ TEST_F(MainWindow, DeleteFromDiskRemovesTheFileSendsDelAndUpdatesTheList) {
     make_library();
     make_window();
     window->mniStart->trigger();  // the pipe listener runs with acceleration
-    platform::PipeChannel proxy;
-    ASSERT_TRUE(wait_until([&] {
-        return proxy.open(platform::PipeRole::client, "\\\\.\\PIPE\\P2P_CLIENT_PIPE") == 0;
-    }));
+    speed_test::ProxyEnd proxy;
+    ASSERT_TRUE(wait_until([&] { return proxy.open() == 0; }));
     window->trvSpecials->setCurrentItem(window->nodeAll);
     for (int i = 0; i < window->lswVideos->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = window->lswVideos->topLevelItem(i);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/named_pipe.h"
 #include "test_support.h"
 
 namespace speed_test {
@@ -52,5 +53,40 @@ inline bool make_video(const std::string& path, int seconds, const std::string& 
     std::string out;
     return platform::run_program(argv, out, 120000) == 0;
 }
+
+// The proxy's end of "P2P_CLIENT_PIPE", as the proxy opens it (client role).
+class ProxyEnd {
+  public:
+    // 0 once both pipes of the desktop are open, -1 while they do not exist.
+    int open() {
+        close();
+        if (reads_.open(kOut, platform::PipeAccess::read) != 0) return -1;
+        if (writes_.open(kIn, platform::PipeAccess::write) != 0) {
+            reads_.close();
+            return -1;
+        }
+        return 0;
+    }
+    void close() {
+        reads_.close();
+        writes_.close();
+    }
+    // Sends `len` bytes; 0, or -1.
+    int send(const void* data, std::size_t len) {
+        return writes_.write(data, len) == static_cast<long>(len) ? 0 : -1;
+    }
+    // What arrived within `wait_ms`: the bytes (> 0), 0 for none, -1 when the
+    // desktop has gone.
+    long read(char* buf, std::size_t cap, int wait_ms) {
+        int r = reads_.wait_readable(wait_ms);
+        if (r <= 0) return r;
+        return reads_.read(buf, cap);
+    }
+
+  private:
+    static constexpr const char* kIn = "\\\\.\\PIPE\\P2P_CLIENT_PIPE_in";
+    static constexpr const char* kOut = "\\\\.\\PIPE\\P2P_CLIENT_PIPE_out";
+    platform::NamedPipe reads_, writes_;
+};
 
 }  // namespace speed_test

@@ -38,7 +38,6 @@
 //   signals.h        the signals a console daemon handles
 //   browser_proxy.h  the browser's proxy setting
 //   runtime_folder.h the user's private folder where programs meet
-//   pipe_channel.h   named pipes: a pair of one-way byte pipes between programs
 
 #pragma once
 
@@ -53,7 +52,6 @@
 #include "platform/limits.h"
 #include "platform/named_pipe.h"
 #include "platform/net_errors.h"
-#include "platform/pipe_channel.h"
 #include "platform/poller.h"
 #include "platform/process.h"
 #include "platform/profile.h"

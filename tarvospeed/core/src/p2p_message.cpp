@@ -22,26 +22,40 @@ std::string pipe_prefix(const std::string& server, const std::string& base) {
 bool TDoubleNamedPipe::Open(bool is_server, const std::string& server_name,
                             const std::string& stop_word, const std::string& base_name,
                             std::string* error) {
-    pipe_.close();
+    Close();
     is_server_ = is_server;
     server_name_ = server_name;
     stop_word_ = stop_word;
     base_name_ = base_name;
-    if (pipe_.open(is_server ? platform::PipeRole::server : platform::PipeRole::client,
-                   pipe_prefix(server_name, base_name)) == 0)
-        return true;
-    if (error) {
-        bool read_side = pipe_.failed_side() == platform::PipeSide::read_pipe;
-        if (is_server)
-            *error = read_side ? "建立输入命名管道失败！" : "建立输出命名管道失败！";
-        else
-            *error = read_side ? "打开输入命名管道失败！" : "打开输出命名管道失败！";
+    const std::string in = pipe_prefix(server_name, base_name) + "_in";
+    const std::string out = pipe_prefix(server_name, base_name) + "_out";
+    platform::NamedPipe reads, writes;
+    // The server reads "_in" and writes "_out"; a client the other way round.
+    if ((is_server ? reads.create(in, platform::PipeAccess::read)
+                   : reads.open(out, platform::PipeAccess::read)) != 0) {
+        if (error) *error = is_server ? "建立输入命名管道失败！" : "打开输入命名管道失败！";
+        return false;
     }
-    return false;
+    if ((is_server ? writes.create(out, platform::PipeAccess::write)
+                   : writes.open(in, platform::PipeAccess::write)) != 0) {
+        if (error) *error = is_server ? "建立输出命名管道失败！" : "打开输出命名管道失败！";
+        return false;
+    }
+    read_ = std::move(reads);
+    std::lock_guard<std::mutex> g(write_mu_);
+    write_ = std::move(writes);
+    return true;
+}
+
+void TDoubleNamedPipe::Close() {
+    read_.close();
+    std::lock_guard<std::mutex> g(write_mu_);
+    write_.close();
 }
 
 bool TDoubleNamedPipe::Write(const void* bytes, std::size_t len) {
-    return pipe_.send(bytes, len) == 0;
+    std::lock_guard<std::mutex> g(write_mu_);
+    return write_.valid() && write_.write(bytes, len) == static_cast<long>(len);
 }
 
 bool TDoubleNamedPipe::Listen(bool is_server, const std::string& server_name,
@@ -53,7 +67,13 @@ bool TDoubleNamedPipe::Listen(bool is_server, const std::string& server_name,
         if (OnIdle) OnIdle();
     };
     while (!stop) {
-        long n = pipe_.read(buf, platform::PIPE_MESSAGE_MAX, READ_WAIT_MS);
+        // A silent proxy never blocks a stop for longer than one wait.
+        int ready = read_.wait_readable(READ_WAIT_MS);
+        if (ready == 0) {
+            idle();
+            continue;
+        }
+        long n = ready < 0 ? -1 : read_.read(buf, platform::PIPE_MESSAGE_MAX);
         if (n < 0) {
             if (!is_server) Open(false, server_name, stop_word, base_name);
             idle();

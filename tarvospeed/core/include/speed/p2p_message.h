@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/pipe_channel.h"
+#include "platform/named_pipe.h"
 
 namespace tarvospeed {
 
@@ -51,7 +51,7 @@ class TDoubleNamedPipe {
     // "建立输出命名管道失败！", "打开输入命名管道失败！", "打开输出命名管道失败！".
     bool Open(bool is_server, const std::string& server_name, const std::string& stop_word,
               const std::string& base_name, std::string* error = nullptr);
-    void Close() { pipe_.close(); }
+    void Close();
     // false ("写入命名管道失败！") on an error or a short write.
     bool Write(const void* bytes, std::size_t len);
     // Reads until `stop` is set or the stop word arrives. false when the
@@ -64,7 +64,8 @@ class TDoubleNamedPipe {
     std::function<void()> OnIdle;
 
   private:
-    platform::PipeChannel pipe_;
+    platform::NamedPipe read_, write_;  // this end's pipe_in and pipe_out
+    std::mutex write_mu_;               // writers against a reopen
     bool is_server_ = true;
     std::string server_name_, stop_word_, base_name_;
 };
