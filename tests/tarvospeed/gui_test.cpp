@@ -44,13 +44,8 @@ class MainWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         app();
-        cache = env.dir.folder() + "cache/";
-        std::filesystem::create_directories(cache);
-        platform::RegKey key;
-        ASSERT_EQ(platform::RegKey::create(platform::RegRoot::local_machine,
-                                           tarvospeed::SETTINGS_REGISTRY_KEY, key),
-                  0);
-        key.set_string("CachePath", cache);
+        cache = env.make_cache();
+        ASSERT_FALSE(cache.empty());
         wrapper = speed_test::SpeedEnv::unique_name("tw");
         std::filesystem::copy_file("/bin/sleep", env.dir.file(wrapper));
         write_file(env.dir.file("tarvospeed.ini"),

@@ -19,13 +19,8 @@ using tarvospeed::TSpeedCore;
 class SpeedPipe : public ::testing::Test {
   protected:
     void SetUp() override {
-        cache = env.dir.folder() + "cache/";
-        std::filesystem::create_directories(cache);
-        platform::RegKey key;
-        ASSERT_EQ(platform::RegKey::create(platform::RegRoot::local_machine,
-                                           tarvospeed::SETTINGS_REGISTRY_KEY, key),
-                  0);
-        key.set_string("CachePath", cache);
+        cache = env.make_cache();
+        ASSERT_FALSE(cache.empty());
         start_core();
     }
 

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/child_process.h"
 #include "platform/named_pipe.h"
+#include "platform/registry.h"
+#include "speed/setting_data.h"
 #include "test_support.h"
 
 namespace speed_test {
@@ -29,6 +32,18 @@ class SpeedEnv {
     }
     std::string keyfile() const {
         return tarvo_test::read_file(dir.file("xdg/glib-2.0/settings/keyfile"));
+    }
+    // The folder "cache/" here, made the cache folder in the registry; "" when
+    // the registry cannot be written.
+    std::string make_cache() const {
+        std::string cache = dir.folder() + "cache/";
+        std::filesystem::create_directories(cache);
+        platform::RegKey key;
+        if (platform::RegKey::create(platform::RegRoot::local_machine,
+                                     tarvospeed::SETTINGS_REGISTRY_KEY, key) != 0 ||
+            key.set_string("CachePath", cache) != 0)
+            return "";
+        return cache;
     }
     // A name no other test's process has, short enough to match by name.
     static std::string unique_name(const char* prefix) {
