@@ -125,7 +125,7 @@ TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
         ppmVideoList->popup(lswVideos->viewport()->mapToGlobal(p));
     });
     connect(mniVideoSelectAll, &QAction::triggered, lswVideos, &QTreeWidget::selectAll);
-    connect(mniVideoDeleteList, &QAction::triggered, this, [this] { DeleteSelectedFromDisk(); });
+    connect(mniVideoDeleteList, &QAction::triggered, this, [this] { DeleteVideos(); });
     connect(mniVideoEdit, &QAction::triggered, this, [this] { EditRow(lswVideos->currentItem()); });
     connect(mniConfig, &QAction::triggered, this, [this] { ShowSettings(); });
     frmSetting = new TfrmSetting(core_, platform::program_folder(), platform::program_path(), this);
@@ -137,6 +137,10 @@ TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
     connect(timClear, &QTimer::timeout, this, [this] { ClearPartFiles(); });
     timClear->start();
 
+    AskTagDelete = [this](const QString& text) {
+        return QMessageBox::question(this, "塔沃提示", text,
+                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    };
     ConfirmDelete = [this](const QString& text) {
         return QMessageBox::question(this, "塔沃提示", text) == QMessageBox::Yes;
     };
@@ -260,6 +264,33 @@ void TfrmVideoPreview::DeleteSelectedFromDisk() {
     }
     core_.DeleteFromDisk(paths);
     for (QTreeWidgetItem* row : rows) delete row;
+}
+
+void TfrmVideoPreview::DeleteVideos() {
+    TVideoCategory* tag = CurrentTag();
+    if (!tag) {
+        DeleteSelectedFromDisk();
+        return;
+    }
+    const QList<QTreeWidgetItem*> rows = lswVideos->selectedItems();
+    if (rows.isEmpty()) return;
+    QMessageBox::StandardButton answer = AskTagDelete(
+        QString("将从\"%1\"标签中删除，同时也删除磁盘文件吗?\r\n删除请按\"是\", 否则请按\"否\"。")
+            .arg(q(tag->Name)));
+    if (answer == QMessageBox::Cancel) return;
+    std::vector<std::string> paths;
+    for (QTreeWidgetItem* row : rows) {
+        std::string path = row->data(0, ROLE_PATH).toString().toStdString();
+        if (TVideoItem* v = core_.Manager->Videos.FindByPath(path)) {
+            v->RemoveSpecial(tag->Index);
+            if (answer == QMessageBox::Yes && !v->GrabPath.empty())
+                platform::file_remove(v->GrabPath);
+        }
+        paths.push_back(path);
+    }
+    if (answer == QMessageBox::Yes) core_.DeleteFromDisk(paths, true);
+    for (QTreeWidgetItem* row : rows) delete row;
+    core_.SaveLibrary();
 }
 
 void TfrmVideoPreview::ClearPartFiles() {

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
@@ -40,8 +41,11 @@ class TfrmVideoPreview : public TfrmBase {
     // Rows dropped onto the tag node `tag_item`: each selected row's video
     // joins the tag ("videos.xml" saved). false when the node is no tag.
     bool DropOnTag(QTreeWidgetItem* tag_item);
-    // Deletes the selected rows from disk without asking (the question is
-    // the caller's: ConfirmDelete).
+    // mniVideoDeleteList / row button 3. Without a tag selected: asks
+    // (ConfirmDelete) and deletes the rows' files from disk with their
+    // entries. In a tag: asks Yes/No/Cancel (AskTagDelete); the rows leave the
+    // tag, and on Yes their files (not their entries) leave the disk too.
+    void DeleteVideos();
     void DeleteSelectedFromDisk();
     // The 30-minute clean-up: every ".part" file of the cache folder.
     void ClearPartFiles();
@@ -55,6 +59,7 @@ class TfrmVideoPreview : public TfrmBase {
 
     // A seam for tests: answers the delete question instead of a dialog.
     std::function<bool(const QString& text)> ConfirmDelete;
+    std::function<QMessageBox::StandardButton(const QString& text)> AskTagDelete;
 
     QTreeWidget* trvSpecials;
     QTreeWidget* lswVideos;

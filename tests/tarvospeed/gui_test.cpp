@@ -177,6 +177,44 @@ TEST_F(MainWindow, DeleteFromDiskRemovesTheFileSendsDelAndUpdatesTheList) {
     EXPECT_EQ(read_file(env.dir.file("videos.xml")).find("a.flv"), std::string::npos);
 }
 
+TEST_F(MainWindow, DeleteInATagAsksAndKeepsTheFilesOnNo) {
+    make_library();
+    make_window();
+    window->trvSpecials->setCurrentItem(tag_node("电影"));
+    ASSERT_EQ(rows(), QStringList{"A video"});
+    window->lswVideos->topLevelItem(0)->setSelected(true);
+    QString asked;
+    window->AskTagDelete = [&](const QString& text) {
+        asked = text;
+        return QMessageBox::Cancel;
+    };
+    window->DeleteVideos();
+    EXPECT_EQ(asked,
+              "将从\"电影\"标签中删除，同时也删除磁盘文件吗?\r\n删除请按\"是\", 否则请按\"否\"。");
+    EXPECT_EQ(rows(), QStringList{"A video"}) << "Cancel changes nothing";
+
+    window->AskTagDelete = [](const QString&) { return QMessageBox::No; };
+    window->DeleteVideos();
+    EXPECT_TRUE(rows().isEmpty());
+    EXPECT_TRUE(std::filesystem::exists(cache + "a.flv"));
+    std::string xml = read_file(env.dir.file("videos.xml"));
+    EXPECT_NE(xml.find("a.flv"), std::string::npos);
+    EXPECT_EQ(xml.find("<specials>"), std::string::npos) << xml;
+}
+
+TEST_F(MainWindow, DeleteInATagOnYesDeletesTheFileAndKeepsTheEntry) {
+    make_library();
+    make_window();
+    window->trvSpecials->setCurrentItem(tag_node("电影"));
+    window->lswVideos->topLevelItem(0)->setSelected(true);
+    window->AskTagDelete = [](const QString&) { return QMessageBox::Yes; };
+    window->DeleteVideos();
+    EXPECT_FALSE(std::filesystem::exists(cache + "a.flv"));
+    EXPECT_NE(core->Manager->Videos.FindByPath(cache + "a.flv"), nullptr);
+    window->trvSpecials->setCurrentItem(window->nodeAll);
+    EXPECT_EQ(rows(), QStringList{"未命名"}) << "its file gone, the entry shows nowhere";
+}
+
 TEST_F(MainWindow, ClearDeletesPartFilesOnly) {
     make_library();
     make_window();

@@ -133,7 +133,7 @@ void TSpeedCore::HandleVideoReady(const std::vector<std::string>& lines) {
     if (OnVideoReady && shown) OnVideoReady(ALERT_HEADER, text, *shown);
 }
 
-int TSpeedCore::DeleteFromDisk(const std::vector<std::string>& paths) {
+int TSpeedCore::DeleteFromDisk(const std::vector<std::string>& paths, bool keep_entries) {
     int deleted = 0;
     for (const std::string& path : paths) {
         if (platform::file_remove(path) != 0) {
@@ -142,7 +142,8 @@ int TSpeedCore::DeleteFromDisk(const std::vector<std::string>& paths) {
         }
         ++deleted;
         if (pipe_) pipe_->SendCommand("DEL", {"RES_PATH=" + path});
-        if (TVideoItem* v = Manager->Videos.FindByPath(path)) Manager->Videos.Remove(v);
+        if (TVideoItem* v = Manager->Videos.FindByPath(path); v && !keep_entries)
+            Manager->Videos.Remove(v);
     }
     if (deleted) SaveLibrary();
     return deleted;

@@ -58,8 +58,10 @@ class TSpeedCore : public TMessageTarget {
     void Post(int message, std::vector<std::string> lines) override;
 
     // Deletes the files from disk, tells the proxy ("DEL") for each one
-    // deleted, and drops their library entries. The count deleted.
-    int DeleteFromDisk(const std::vector<std::string>& paths);
+    // deleted, and drops their library entries unless `keep_entries` (an
+    // entry whose file is gone shows nowhere and is dropped at the next
+    // start). The count deleted.
+    int DeleteFromDisk(const std::vector<std::string>& paths, bool keep_entries = false);
 
     std::string VideosFile() const { return folder_ + VIDEOS_XML; }
     std::string SpecialsFile() const { return folder_ + SPECIALS_XML; }
