@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "frm_about.h"
 #include "frm_setting.h"
 #include "frm_video_editor.h"
 #include "platform/folder_walk.h"
@@ -130,6 +131,11 @@ TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
     connect(mniConfig, &QAction::triggered, this, [this] { ShowSettings(); });
     frmSetting = new TfrmSetting(core_, platform::program_folder(), platform::program_path(), this);
     frmVideoEditor = new TfrmVideoEditor(core_, this);
+    frmAbout = new TfrmAbout(q(core_.Proxy.DownloadPage), this);
+    frmAbout->setWindowFlags(frmAbout->windowFlags() | Qt::Window);
+    connect(mniAbout, &QAction::triggered, this, [this] {
+        if (!frmAbout->isVisible()) frmAbout->show();
+    });
 
     timClear = new QTimer(this);
     timClear->setObjectName("timClear");

@@ -73,6 +73,7 @@ class TfrmVideoPreview : public TfrmBase {
     QAction *mniVideoSelectAll, *mniVideoDeleteList, *mniVideoEdit;
     class TfrmSetting* frmSetting;
     class TfrmVideoEditor* frmVideoEditor;
+    class TfrmAbout* frmAbout;
     QTreeWidgetItem *nodeRecent, *nodeAll, *nodeMyTags;
 
   signals:

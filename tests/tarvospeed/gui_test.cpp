@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <filesystem>
 
+#include "frm_about.h"
 #include "frm_setting.h"
 #include "frm_video_editor.h"
 #include "frm_video_preview.h"
@@ -213,6 +214,21 @@ TEST_F(MainWindow, DeleteInATagOnYesDeletesTheFileAndKeepsTheEntry) {
     EXPECT_NE(core->Manager->Videos.FindByPath(cache + "a.flv"), nullptr);
     window->trvSpecials->setCurrentItem(window->nodeAll);
     EXPECT_EQ(rows(), QStringList{"未命名"}) << "its file gone, the entry shows nowhere";
+}
+
+TEST_F(MainWindow, AboutBoxShowsNameVersionAndLink) {
+    write_file(env.dir.file("tarvospeed.ini"),
+               "[server]\nproxy_wrap_process=" + wrapper +
+                   "\n[web]\ndownload_page=http://127.0.0.1/download\n");
+    make_window();
+    tarvospeed::TfrmAbout& about = *window->frmAbout;
+    EXPECT_EQ(about.lblVersion->text(), "当前版本：1.0.0 (Build 0)");
+    EXPECT_EQ(about.lblLink->text(), "http://127.0.0.1/download");
+    EXPECT_EQ(about.btnClose->text(), "关闭");
+    window->mniAbout->trigger();
+    EXPECT_TRUE(about.isVisible());
+    about.btnClose->click();
+    EXPECT_FALSE(about.isVisible());
 }
 
 TEST_F(MainWindow, ClearDeletesPartFilesOnly) {

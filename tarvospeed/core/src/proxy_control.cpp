@@ -81,6 +81,7 @@ bool TQlProxyControl::GetIniData() {
     WrapStopParam = ini_string("server", "proxy_wrap_stop_param", ini);
     ProxyProcess = ini_string("server", "proxy_process", ini);
     GrabDelay = platform::profile_read_int("media", "GrabDelay", DEFAULT_GRAB_DELAY, ini.c_str());
+    DownloadPage = ini_string("web", "download_page", ini);
     WrapProcess = folder_ + wrap;
     return !wrap.empty();
 }

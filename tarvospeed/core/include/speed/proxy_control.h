@@ -56,6 +56,7 @@ class TQlProxyControl {
 
     std::string WrapProcess, WrapParam, WrapStopParam, ProxyProcess;
     int GrabDelay = DEFAULT_GRAB_DELAY;
+    std::string DownloadPage;  // [web] download_page: the about box's link
     std::string ListenIp;
     int ListenPort = 0;
     TPROXY SavedProxy;
