@@ -8,6 +8,7 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "frm_about.h"
 #include "frm_setting.h"
@@ -22,6 +23,8 @@ namespace {
 constexpr int ROLE_PATH = Qt::UserRole;
 constexpr int ROLE_STATE = Qt::UserRole + 1;  // the node's state index
 constexpr int ROLE_TAG = Qt::UserRole + 2;    // a tag node's index
+constexpr int ROLE_TIME = Qt::UserRole + 3;   // a row's date, for sorting
+constexpr int ROLE_SIZE = Qt::UserRole + 4;   // a row's size in bytes
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -112,6 +115,8 @@ TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
     });
     connect(tryMain, &QSystemTrayIcon::activated, this, [this] { ShowMainWindow(); });
     connect(trvSpecials, &QTreeWidget::itemSelectionChanged, this, [this] { LoadVideos(); });
+    connect(lswVideos->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { SortByColumn(column); });
 
     ppmVideoList = new QMenu(this);
     ppmVideoList->setObjectName("ppmVideoList");
@@ -208,6 +213,8 @@ void TfrmVideoPreview::AddRow(const TViewRow& row) {
         lswVideos, {q(title), q(local_time_text(row.Time())),
                     QString::number(static_cast<double>(size) / 1024.0, 'f', 0) + "KB", "操作"});
     item->setData(0, ROLE_PATH, q(row.Path()));
+    item->setData(0, ROLE_TIME, static_cast<qlonglong>(row.Time()));
+    item->setData(0, ROLE_SIZE, static_cast<qlonglong>(size));
     item->setTextAlignment(3, Qt::AlignCenter);
 }
 
@@ -226,11 +233,38 @@ void TfrmVideoPreview::LoadVideos() {
     }
     if (!rows) return;
     for (const TViewRow& row : *rows) AddRow(row);
+    sort_direction_ = true;
+    SortByColumn(1);
     std::int64_t free_bytes = platform::disk_free_bytes(core_.Manager->CachePath);
     std::int64_t free_mb = free_bytes < 0 ? 0 : free_bytes / 1048576;
     pnlStatus0->setText(
         QString("当前所有视频占用的空间: %1 M").arg(core_.Manager->ScannedSize() / 1048576));
     pnlStatus1->setText(QString("当前磁盘剩余空间: %1 M").arg(free_mb));
+}
+
+void TfrmVideoPreview::SortByColumn(int column) {
+    if (column < 0 || column > 2) return;
+    if (sort_column_ < 0 || sort_column_ == column) sort_direction_ = !sort_direction_;
+    sort_column_ = column;
+    QList<QTreeWidgetItem*> items;
+    while (lswVideos->topLevelItemCount() > 0) items.append(lswVideos->takeTopLevelItem(0));
+    auto compare = [column](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        if (column == 0)
+            return QString::localeAwareCompare(a->text(0).toLower(), b->text(0).toLower());
+        if (column == 1) {
+            qlonglong ta = a->data(0, ROLE_TIME).toLongLong(),
+                      tb = b->data(0, ROLE_TIME).toLongLong();
+            return ta > tb ? -1 : ta < tb ? 1 : 0;  // newer first
+        }
+        qlonglong sa = a->data(0, ROLE_SIZE).toLongLong(), sb = b->data(0, ROLE_SIZE).toLongLong();
+        return sa < sb ? -1 : sa > sb ? 1 : 0;  // smaller first
+    };
+    const bool natural = sort_direction_;
+    std::stable_sort(items.begin(), items.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        int c = compare(a, b);
+        return natural ? c < 0 : c > 0;
+    });
+    lswVideos->addTopLevelItems(items);
 }
 
 bool TfrmVideoPreview::DropOnTag(QTreeWidgetItem* tag_item) {

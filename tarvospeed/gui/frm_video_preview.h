@@ -54,6 +54,9 @@ class TfrmVideoPreview : public TfrmBase {
     void EditRow(QTreeWidgetItem* row);
     // mniConfig / btnConfig: the settings dialog, the list refreshed on OK.
     void ShowSettings();
+    // A click on column 0, 1 or 2 of the list: the sort of the Part (the
+    // same column again flips the direction; the first sort ever flips it).
+    void SortByColumn(int column);
     // The start item's check, caption and image follow the core's state.
     void UpdateStartItem();
 
@@ -88,6 +91,8 @@ class TfrmVideoPreview : public TfrmBase {
     void AddRow(const TViewRow& row);
 
     TSpeedCore& core_;
+    bool sort_direction_ = true;
+    int sort_column_ = -1;
 };
 
 }  // namespace tarvospeed

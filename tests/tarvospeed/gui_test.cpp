@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
+#include <chrono>
 #include <filesystem>
 
 #include "frm_about.h"
@@ -229,6 +230,27 @@ TEST_F(MainWindow, AboutBoxShowsNameVersionAndLink) {
     EXPECT_TRUE(about.isVisible());
     about.btnClose->click();
     EXPECT_FALSE(about.isVisible());
+}
+
+TEST_F(MainWindow, RefreshIsOldestFirstAndTheDateColumnFlipsIt) {
+    make_library();
+    make_window();
+    auto when = [](int hours_ago) {
+        return std::chrono::file_clock::now() - std::chrono::hours(hours_ago);
+    };
+    std::filesystem::last_write_time(cache + "a.flv", when(1));
+    std::filesystem::last_write_time(cache + "b.flv", when(5));
+    window->trvSpecials->setCurrentItem(window->nodeAll);  // the refresh
+    // The library entry's date came from the file when it was loaded.
+    core->Manager->Videos.FindByPath(cache + "a.flv")->Time = std::time(nullptr) - 3600;
+    window->LoadVideos();
+    EXPECT_EQ(rows(), (QStringList{"未命名", "A video"})) << "oldest first";
+    window->SortByColumn(1);
+    EXPECT_EQ(rows(), (QStringList{"A video", "未命名"})) << "newest first";
+    window->SortByColumn(1);
+    EXPECT_EQ(rows(), (QStringList{"未命名", "A video"}));
+    window->SortByColumn(2);  // another column keeps the direction: larger first
+    EXPECT_EQ(rows(), (QStringList{"未命名", "A video"}));
 }
 
 TEST_F(MainWindow, ClearDeletesPartFilesOnly) {
