@@ -134,6 +134,50 @@ TfrmVideoPreview::TfrmVideoPreview(TSpeedCore& core, QWidget* parent)
     connect(mniVideoDeleteList, &QAction::triggered, this, [this] { DeleteVideos(); });
     connect(mniVideoEdit, &QAction::triggered, this, [this] { EditRow(lswVideos->currentItem()); });
     connect(mniConfig, &QAction::triggered, this, [this] { ShowSettings(); });
+
+    ppmSpecials = new QMenu(this);
+    ppmSpecials->setObjectName("ppmSpecials");
+    mniNewSpecial = ppmSpecials->addAction("添加新标签(&N)");
+    mniNewSpecial->setObjectName("mniNewSpecial");
+    mniDeleteSpecial = ppmSpecials->addAction("删除标签(&D)");
+    mniDeleteSpecial->setObjectName("mniDeleteSpecial");
+    mniRenameSpecial = ppmSpecials->addAction("修改标签名称(&F)");
+    mniRenameSpecial->setObjectName("mniRenameSpecial");
+    trvSpecials->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(trvSpecials, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        QTreeWidgetItem* item = trvSpecials->itemAt(p);
+        if (!item || item->data(0, ROLE_STATE).toInt() <= NODE_ALL) return;
+        trvSpecials->setCurrentItem(item);
+        bool tag = item->data(0, ROLE_STATE).toInt() == TAG_STATE_INDEX;
+        mniDeleteSpecial->setVisible(tag);
+        mniRenameSpecial->setVisible(tag);
+        ppmSpecials->popup(trvSpecials->viewport()->mapToGlobal(p));
+    });
+    connect(mniNewSpecial, &QAction::triggered, this, [this] {
+        QTreeWidgetItem* parent = trvSpecials->currentItem();
+        if (!parent) return;
+        editing_tag_ = true;
+        auto* node = new QTreeWidgetItem(parent, {""});
+        node->setData(0, ROLE_STATE, TAG_STATE_INDEX);
+        node->setData(0, ROLE_TAG, 0);  // 0: not yet a tag
+        node->setFlags(node->flags() | Qt::ItemIsEditable);
+        editing_tag_ = false;
+        parent->setExpanded(true);
+        trvSpecials->editItem(node);
+    });
+    connect(mniRenameSpecial, &QAction::triggered, this, [this] {
+        if (QTreeWidgetItem* item = trvSpecials->currentItem()) {
+            item->setFlags(item->flags() | Qt::ItemIsEditable);
+            trvSpecials->editItem(item);
+        }
+    });
+    connect(mniDeleteSpecial, &QAction::triggered, this,
+            [this] { DeleteTag(trvSpecials->currentItem()); });
+    connect(trvSpecials, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
+        if (editing_tag_ || item->data(0, ROLE_STATE).toInt() != TAG_STATE_INDEX) return;
+        FinishTagEdit(item, item->text(0), item->data(0, ROLE_TAG).toInt() == 0);
+    });
+    Message = [this](const QString& text) { QMessageBox::information(this, "塔沃提示", text); };
     frmSetting = new TfrmSetting(core_, platform::program_folder(), platform::program_path(), this);
     frmVideoEditor = new TfrmVideoEditor(core_, this);
     frmAbout = new TfrmAbout(q(core_.Proxy.DownloadPage), this);
@@ -186,8 +230,10 @@ void TfrmVideoPreview::ToggleAcceleration() {
 }
 
 void TfrmVideoPreview::LoadTags() {
+    editing_tag_ = true;  // building the nodes is no user edit
     qDeleteAll(nodeMyTags->takeChildren());
     add_tag_nodes(nodeMyTags, core_.Manager->Categories.Root());
+    editing_tag_ = false;
     trvSpecials->expandAll();
 }
 
@@ -240,6 +286,53 @@ void TfrmVideoPreview::LoadVideos() {
     pnlStatus0->setText(
         QString("当前所有视频占用的空间: %1 M").arg(core_.Manager->ScannedSize() / 1048576));
     pnlStatus1->setText(QString("当前磁盘剩余空间: %1 M").arg(free_mb));
+}
+
+bool TfrmVideoPreview::FinishTagEdit(QTreeWidgetItem* item, const QString& text, bool is_new) {
+    QString name = text.trimmed();
+    TVideoCategoryTree& tree = core_.Manager->Categories;
+    auto refuse = [&](const QString& message) {
+        Message(message);
+        editing_tag_ = true;
+        if (is_new) {
+            delete item;
+        } else if (TVideoCategory* tag = tree.FindByIndex(item->data(0, ROLE_TAG).toInt())) {
+            item->setText(0, q(tag->Name));  // the old name stays
+        }
+        editing_tag_ = false;
+        return false;
+    };
+    if (name.isEmpty()) return refuse("请输入有效的标签名,中文,字母均可");
+    const QString taken = QString("已经有个标签叫做\"%1\"了").arg(name);
+    QTreeWidgetItem* parent_item = item->parent();
+    TCategoryNode* parent = nullptr;
+    if (parent_item && parent_item != nodeMyTags)
+        parent = tree.FindNode(parent_item->data(0, ROLE_TAG).toInt());
+    if (is_new) {
+        TCategoryNode* node = nullptr;
+        TVideoCategory* tag = tree.AddCategory(parent, name.toStdString(), &node);
+        if (!tag) return refuse(taken);
+        editing_tag_ = true;
+        item->setText(0, name);
+        item->setData(0, ROLE_TAG, tag->Index);
+        editing_tag_ = false;
+    } else {
+        TCategoryNode* node = tree.FindNode(item->data(0, ROLE_TAG).toInt());
+        if (!node || !tree.RenameCategory(node, name.toStdString())) return refuse(taken);
+        editing_tag_ = true;
+        item->setText(0, name);
+        editing_tag_ = false;
+    }
+    if (tree.SaveToXml(core_.SpecialsFile()) != 0) Message("cannot save specials.xml");
+    return true;
+}
+
+void TfrmVideoPreview::DeleteTag(QTreeWidgetItem* item) {
+    if (!item || item->data(0, ROLE_STATE).toInt() != TAG_STATE_INDEX) return;
+    TVideoCategoryTree& tree = core_.Manager->Categories;
+    tree.DeleteCategory(tree.FindNode(item->data(0, ROLE_TAG).toInt()));
+    delete item;
+    if (tree.SaveToXml(core_.SpecialsFile()) != 0) Message("cannot save specials.xml");
 }
 
 void TfrmVideoPreview::SortByColumn(int column) {

@@ -54,6 +54,15 @@ class TfrmVideoPreview : public TfrmBase {
     void EditRow(QTreeWidgetItem* row);
     // mniConfig / btnConfig: the settings dialog, the list refreshed on OK.
     void ShowSettings();
+    // The end of editing a tag node's text (`item` a tag, or a new node below
+    // "我的标签" or a tag when `is_new`): trimmed; empty or a sibling's name is
+    // refused with the Part's message (a refused new node goes). true when
+    // the tag was added or renamed and "specials.xml" saved.
+    bool FinishTagEdit(QTreeWidgetItem* item, const QString& text, bool is_new);
+    // mniDeleteSpecial: the selected tag and its sub-tags, without asking.
+    void DeleteTag(QTreeWidgetItem* item);
+    // Seam: shows a message (a message box by default).
+    std::function<void(const QString& text)> Message;
     // A click on column 0, 1 or 2 of the list: the sort of the Part (the
     // same column again flips the direction; the first sort ever flips it).
     void SortByColumn(int column);
@@ -73,6 +82,8 @@ class TfrmVideoPreview : public TfrmBase {
     QAction *mniStart, *mniMyVideo, *mniConfig, *mniUpdate, *mniAbout, *mniExit;
     QTimer* timClear;
     QMenu* ppmVideoList;
+    QMenu* ppmSpecials;
+    QAction *mniNewSpecial, *mniDeleteSpecial, *mniRenameSpecial;
     QAction *mniVideoSelectAll, *mniVideoDeleteList, *mniVideoEdit;
     class TfrmSetting* frmSetting;
     class TfrmVideoEditor* frmVideoEditor;
@@ -91,6 +102,7 @@ class TfrmVideoPreview : public TfrmBase {
     void AddRow(const TViewRow& row);
 
     TSpeedCore& core_;
+    bool editing_tag_ = false;  // our own text changes are no user edits
     bool sort_direction_ = true;
     int sort_column_ = -1;
 };

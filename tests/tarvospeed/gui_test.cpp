@@ -253,6 +253,38 @@ TEST_F(MainWindow, RefreshIsOldestFirstAndTheDateColumnFlipsIt) {
     EXPECT_EQ(rows(), (QStringList{"未命名", "A video"}));
 }
 
+TEST_F(MainWindow, TagEditsKeepNamesUniqueAndSaveTheTree) {
+    make_library();
+    make_window();
+    QString shown;
+    window->Message = [&](const QString& t) { shown = t; };
+    // A new tag below "我的标签".
+    auto* fresh = new QTreeWidgetItem(QStringList{""});
+    fresh->setData(0, Qt::UserRole + 1, tarvospeed::TAG_STATE_INDEX);
+    window->nodeMyTags->addChild(fresh);
+    EXPECT_TRUE(window->FinishTagEdit(fresh, "  纪录片 ", true));
+    EXPECT_NE(read_file(env.dir.file("specials.xml")).find("index=\"3\""), std::string::npos);
+    // A sibling's name is refused; the new node goes, a renamed one keeps its name.
+    auto* dup = new QTreeWidgetItem(QStringList{""});
+    dup->setData(0, Qt::UserRole + 1, tarvospeed::TAG_STATE_INDEX);
+    window->nodeMyTags->addChild(dup);
+    EXPECT_FALSE(window->FinishTagEdit(dup, "EMPTY", true));
+    EXPECT_EQ(shown, "已经有个标签叫做\"EMPTY\"了");
+    EXPECT_EQ(window->nodeMyTags->childCount(), 3);
+    EXPECT_FALSE(window->FinishTagEdit(tag_node("电影"), "empty", false));
+    EXPECT_EQ(tag_node("电影")->text(0), "电影");
+    EXPECT_FALSE(window->FinishTagEdit(tag_node("电影"), "  ", false));
+    EXPECT_EQ(shown, "请输入有效的标签名,中文,字母均可");
+    EXPECT_TRUE(window->FinishTagEdit(tag_node("电影"), "电影2", false));
+    window->DeleteTag(tag_node("empty"));
+    tarvospeed::TVideoCategoryTree back;
+    ASSERT_EQ(back.LoadFromXml(env.dir.file("specials.xml")), 0);
+    ASSERT_EQ(back.Root().Children.size(), 2u);
+    EXPECT_EQ(back.FindByIndex(1)->Name, "电影2");
+    EXPECT_EQ(back.FindByIndex(3)->Name, "纪录片");
+    EXPECT_EQ(back.FindByIndex(2), nullptr);
+}
+
 TEST_F(MainWindow, ClearDeletesPartFilesOnly) {
     make_library();
     make_window();

@@ -142,7 +142,15 @@ TEST_F(ProxyControl, StopEndsEveryProcessOfTheNames) {
     ASSERT_EQ(a.start({env.dir.file(proxy), "300"}), 0);
     ASSERT_EQ(b.start({env.dir.file(proxy), "300"}), 0);
     ASSERT_EQ(w.start({env.dir.file(wrap), "300"}), 0);
-    ASSERT_TRUE(wait_until([&] { return TQlProxyControl::ProcessExists(proxy); }));
+    // Each child counts once it runs its program, not the test's.
+    ASSERT_TRUE(wait_until([&] {
+        std::vector<platform::ProcessEntry> list;
+        platform::process_list(list);
+        int found = 0;
+        for (const auto& e : list)
+            found += (e.pid == a.pid() || e.pid == b.pid()) && e.exe_name == proxy;
+        return found == 2 && TQlProxyControl::ProcessExists(wrap);
+    }));
     TQlProxyControl ctl(env.dir.folder(), log);
     ctl.ServiceStop();
     EXPECT_TRUE(wait_until([&] { return !a.running() && !b.running() && !w.running(); }));
@@ -209,6 +217,7 @@ TEST_F(SpeedProgram, StopWithoutAnotherInstanceEndsTheHelpers) {
     set_lan(true, "10.9.9.9:3128");
     platform::ChildProcess p;
     ASSERT_EQ(p.start({env.dir.file(proxy), "300"}), 0);
+    ASSERT_TRUE(wait_until([&] { return TQlProxyControl::ProcessExists(proxy); }));
     std::string out;
     ASSERT_EQ(platform::run_program({program, "stop"}, out, 60000, opts), 0);
     EXPECT_TRUE(wait_until([&] { return !p.running(); }));
