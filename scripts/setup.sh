@@ -16,11 +16,10 @@ packages=(
   clang-format
   # testing
   libgtest-dev libgmock-dev
-  # fuzzing (HTTP parsers, P2P datagram readers): clang with libFuzzer and the
-  # sanitizer runtimes
   # the tsan preset: g++'s ThreadSanitizer runtime
   libtsan2
-  # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
+  # fuzzing (HTTP parsers, P2P datagram readers, resource list): clang with
+  # libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
   # end-to-end proxy tests and the download store's tests: a real web server and client
   nginx-light curl
@@ -34,8 +33,14 @@ packages=(
   libglib2.0-bin gsettings-desktop-schemas
   # built-in player (tarvospeed/DSPlayer): libmpv drawing into Qt 6 OpenGL widgets
   libmpv-dev qt6-base-dev libqt6opengl6-dev
-  # player tests: a private X server with software OpenGL, and ffmpeg-made videos
-  xvfb xauth libgl1-mesa-dri ffmpeg
+  # desktop and player tests: a private X server with software OpenGL
+  xvfb xauth libgl1-mesa-dri
+  # tarvospeed: the library's XML files, thumbnails decoded with FFmpeg, and
+  # ffmpeg itself, which the tests make their videos with
+  libpugixml-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  # tarvospeed's windows (Qt 6 Widgets) and their screenshots under Xvfb need a
+  # font that has the Chinese texts
+  fonts-noto-cjk
 )
 bench_packages=(
   # proxy benchmark: load generator and the proxies it compares against

@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include "whole_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +44,14 @@ int make_folders(const char* path) {
     if (std::filesystem::is_directory(path, ec)) return 0;
     errno = ec ? ec.value() : ENOTDIR;
     return -1;
+}
+
+int file_read_all(const char* path, std::string& out) {
+    return detail::read_whole_file(path, out) ? 0 : -1;
+}
+
+int file_replace(const char* path, const std::string& data) {
+    return detail::replace_whole_file(path, data, 0600);
 }
 
 }  // namespace platform

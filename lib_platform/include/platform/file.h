@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -29,5 +30,13 @@ int file_unlink(const char* path);
 // Creates `path` and every missing parent folder. 0 when the folder exists
 // afterwards, -1 otherwise.
 int make_folders(const char* path);
+
+// The whole file into `out`. 0, or -1 with errno (ENOENT when missing).
+int file_read_all(const char* path, std::string& out);
+
+// Replaces the file `path` by `data` through a flushed temporary file in the
+// same folder renamed over it: a reader, or a crash, sees the old file or the
+// new one whole. A new file is readable and writable by its owner. 0, or -1.
+int file_replace(const char* path, const std::string& data);
 
 }  // namespace platform

@@ -49,6 +49,7 @@
 //   debug_help.h     stack walk and symbols with file and line
 //   minidump.h       the minidump writer
 //   prepared_launch.h the detached start of a program from a handler
+//   runtime_folder.h the user's private folder where programs meet
 
 #pragma once
 
@@ -70,6 +71,7 @@
 #include "platform/random.h"
 #include "platform/registry.h"
 #include "platform/resolver.h"
+#include "platform/runtime_folder.h"
 #include "platform/self.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
