@@ -8,14 +8,21 @@ set -euo pipefail
 packages=(
   # building
   g++ cmake ninja-build pkg-config
+  # crash reports: the stack walk (libunwind) and debug information (libdw)
+  libunwind-dev libdw-dev
+  # the P2P eligibility filter's patterns: PCRE2, linked as a shared library
+  libpcre2-dev
   # one formatting rule for the tree (scripts/check-format.sh)
   clang-format
   # testing
   libgtest-dev libgmock-dev
-  # HTTP parser fuzzing: clang with libFuzzer and the sanitizer runtimes
+  # fuzzing (HTTP parsers, P2P datagram readers): clang with libFuzzer and the
+  # sanitizer runtimes
   clang libclang-rt-14-dev
   # end-to-end proxy tests and the download store's tests: a real web server and client
   nginx-light curl
+  # crash report tests: the debugger that must open the minidump, and readelf
+  lldb binutils
   # browser proxy setting tests: the desktop's proxy schema and its tool
   libglib2.0-bin gsettings-desktop-schemas
 )

@@ -2,8 +2,8 @@
 // the registry, and the core objects every subsystem of the proxy reaches.
 //
 // Filled once during start-up, before any thread that reads it exists. Two
-// fields change later: `client_id`, written by the P2P login callback, and
-// `uploader_args`, replaced once when the client id becomes known.
+// fields change later: `client_id`, written by the P2P login callback, and `uploader_args`,
+// replaced once when the client id becomes known (service_set_uploader_args).
 #pragma once
 
 #include <atomic>

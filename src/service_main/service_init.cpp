@@ -2,7 +2,9 @@
 
 #include "acl_msg.h"
 #include "acl_workq.h"
+#include "p2p_resource.h"
 #include "proxy/aio_proxy.h"
+#include "service_p2p.h"
 
 namespace {
 
@@ -16,12 +18,18 @@ void service_init(SERVICE_CONF& conf) {
     if (conf.workq == nullptr)
         acl_msg_fatal("%s(%d): create worker queue error", __func__, __LINE__);
 
-    _read_config(&conf);
-    acl_debug_init(conf.debug_level.c_str());
+    service_resource_init(conf);
 
-    std::string cache_path = conf.cache_path;
-    if (!cache_path.empty() && cache_path.back() == '/') cache_path.pop_back();
+    char cache_buf[1024];
+    resource_get_cache_path(cache_buf, sizeof(cache_buf));
+    std::string cache_path = cache_buf;
+    if (!cache_path.empty() && (cache_path.back() == '/' || cache_path.back() == '\\'))
+        cache_path.pop_back();
     acl_msg_info("%s(%d): cache_path=%s", __func__, __LINE__, cache_path.c_str());
+    acl_msg_info("%s(%d): g_client.disk_free_space=%llu", __func__, __LINE__,
+                 static_cast<unsigned long long>(g_client.disk_free_space.load()));
+
+    service_uploader_args_init(conf);
 
     std::string addr = conf.listen_ip + ":" + std::to_string(conf.listen_port);
     conf.proxy = aio_proxy_create(addr.c_str(), conf.cap_title);

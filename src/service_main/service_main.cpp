@@ -7,6 +7,8 @@
 
 #include "acl_msg.h"
 #include "acl_workq.h"
+#include "crash_report.h"
+#include "crash_seam.h"
 #include "platform/file.h"
 #include "platform/limits.h"
 #include "platform/net_errors.h"
@@ -37,7 +39,8 @@ int main() {
     conf.config_path = conf.program_folder + platform::program_base_name() + ".ini";
 
     conf.uploader_path = conf.program_folder + "tarvologger";
-    conf.uploader_args = "-u 0 -s " SERVICE_DEFAULT_LOGSVR_IP ":8887";
+    conf.uploader_args = std::string("-u 0 -s ") + crash_seam_default_logsvr_host() + ":8887";
+    crash_report_install(conf.uploader_path.c_str(), conf.uploader_args.c_str());
 
     int major = 0, minor = 0;
     if (platform::socket_startup(2, 0, &major, &minor) != 0 || major != 2 || minor != 0)
@@ -45,6 +48,7 @@ int main() {
 
     service_init(conf);
     service_start(conf);
+    crash_seam_run(conf);
 
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }

@@ -28,6 +28,11 @@
 //   socket.h         IPv4 TCP sockets for the stream engine
 //   poller.h         readiness of many descriptors (one backend file: epoll)
 //   resolver.h       host-name resolution
+//   udp.h            IPv4 datagram sockets
+//   random.h         the cryptographic random source
+//   clock.h          the monotonic millisecond clock
+//   named_pipe.h     named pipes between the proxy and the desktop program
+//   disk.h           free space of a volume, folder listings
 //   blocking_tcp.h   blocking sockets for small servers and clients
 //   process.h        started programs, supervised children, processes by name
 //   child_process.h  children owned by their parent (test servers, helpers)
@@ -39,17 +44,22 @@
 #include "platform/blocking_tcp.h"
 #include "platform/browser_proxy.h"
 #include "platform/child_process.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
 #include "platform/fd_file.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_sizing.h"
 #include "platform/limits.h"
+#include "platform/named_pipe.h"
 #include "platform/net_errors.h"
 #include "platform/poller.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/random.h"
 #include "platform/registry.h"
 #include "platform/resolver.h"
 #include "platform/self.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
+#include "platform/udp.h"
