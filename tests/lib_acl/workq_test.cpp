@@ -100,6 +100,36 @@ TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird) {
         << warnings[0];
 }
 
+// One idle worker and several jobs added at once: the idle worker is woken
+// for one of them, and each of the others gets a thread of its own, even
+// before the woken worker has left its wait.
+TEST(Workq, JobsAddedTogetherBesideOneIdleWorkerAllRunAtOnce) {
+    Gate gate;
+    ACL_WORKQ* wq = acl_workq_create(10, 0, 0, 0);
+    ASSERT_NE(wq, nullptr);
+    struct Cleanup {
+        Gate& gate;
+        ACL_WORKQ*& wq;
+        ~Cleanup() {
+            gate.release();
+            if (wq != nullptr) acl_workq_destroy(wq);
+        }
+    } cleanup{gate, wq};
+
+    std::atomic<bool> warmed{false};
+    ASSERT_EQ(
+        acl_workq_add(
+            wq,
+            [](int, ACL_WORKER_ATTR* w) { *static_cast<std::atomic<bool>*>(w->job_arg) = true; }, 0,
+            &warmed),
+        0);
+    ASSERT_TRUE(eventually([&] { return warmed.load() && acl_workq_nidle(wq) == 1; }));
+    for (int i = 0; i < 3; i++) ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
+    EXPECT_TRUE(gate.wait_for(3)) << "a job waited behind a worker that was already taken";
+    gate.release();
+    ASSERT_TRUE(gate.wait_finished(3));
+}
+
 // Each link queues the next from inside its own worker.
 struct Chain {
     ACL_WORKQ* wq;
