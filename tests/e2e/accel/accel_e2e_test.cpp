@@ -43,6 +43,21 @@ std::string flv_video(std::size_t size, uint32_t seed) {
     return v;
 }
 
+// The lines of a response head except the date, which differs between any
+// two answers.
+std::multiset<std::string> header_lines(const std::string& head) {
+    std::multiset<std::string> lines;
+    std::size_t at = 0;
+    while (at < head.size()) {
+        std::size_t end = head.find("\r\n", at);
+        if (end == std::string::npos) end = head.size();
+        std::string line = head.substr(at, end - at);
+        if (!line.empty() && line.rfind("Date:", 0) != 0) lines.insert(line);
+        at = end + 2;
+    }
+    return lines;
+}
+
 class AccelE2E : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -77,10 +92,21 @@ TEST_F(AccelE2E, VideoArrivesWholeOverSeveralRangeConnectionsAndStaysInTheCache)
     const std::string video = flv_video(6 << 20, 16);
     put("clip.flv", video);
     fs::path out = tmp_.path() / "clip.out";
-    proxy_test::CurlResult r =
-        proxy_test::curl(proxy_->port(), {"-o", out.string(), url("slow", "clip.flv")}, 180000);
+    fs::path head = tmp_.path() / "clip.head";
+    proxy_test::CurlResult r = proxy_test::curl(
+        proxy_->port(), {"-D", head.string(), "-o", out.string(), url("slow", "clip.flv")}, 180000);
     ASSERT_EQ(r.status, 0) << proxy_->log();
     EXPECT_TRUE(tarvo_test::read_file(out) == video) << "body differs";
+
+    // The browser sees the server's header: the same fields with the same
+    // values (the date aside), as the server gave them to the proxy.
+    fs::path direct = tmp_.path() / "direct.head";
+    ASSERT_EQ(proxy_test::curl(0, {"-D", direct.string(), "-o", "/dev/null", "-H",
+                                   "Connection: close", url("files", "clip.flv")})
+                  .status,
+              0);
+    EXPECT_EQ(header_lines(tarvo_test::read_file(head)),
+              header_lines(tarvo_test::read_file(direct)));
 
     // The rename follows the last write, which may come after curl's last byte.
     fs::path file = cached(video);
