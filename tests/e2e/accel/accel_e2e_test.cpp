@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "platform/process.h"
 #include "store_http_harness.h"
 #include "test_support.h"
 
@@ -167,6 +168,59 @@ TEST_F(AccelE2E, ThreeBrowsersOnOneVideoShareOneDownload) {
     for (const auto& hit : nginx_->hits())
         if (hit.uri == "/slow/shared.flv") served += hit.bytes;
     EXPECT_LE(served, static_cast<int64_t>(video.size()) * 105 / 100);
+}
+
+// A proxy killed mid-download leaves its ".part" with the progress trailer;
+// the next proxy on the same cache folder fetches only what is missing.
+TEST_F(AccelE2E, KilledHalfWayTheNextProxyFetchesOnlyTheRest) {
+    const std::string video = flv_video(12 << 20, 7);
+    put("resume.flv", video);
+    fs::path first = tmp_.path() / "resume.first";
+    std::thread browser([&] {
+        proxy_test::curl(proxy_->port(), {"-o", first.string(), url("slow", "resume.flv")}, 180000);
+    });
+    ASSERT_TRUE(tarvo_test::wait_until(
+        [&] {
+            std::error_code ec;
+            return fs::file_size(first, ec) > (5u << 20) && !ec;
+        },
+        std::chrono::seconds(120)));
+    platform::process_terminate(proxy_->pid());
+    browser.join();
+    ASSERT_TRUE(fs::exists(cached(video).string() + ".part"));
+    ASSERT_FALSE(fs::exists(cached(video)));
+    // nginx numbers its connections in order: those after a probe made now
+    // belong to the second proxy, whenever the first one's get logged.
+    put("probe.txt", "probe");
+    ASSERT_EQ(proxy_test::curl(0, {"-o", "/dev/null", url("files", "probe.txt")}).status, 0);
+    long probe = -1;
+    ASSERT_TRUE(tarvo_test::wait_until(
+        [&] {
+            for (const auto& hit : nginx_->hits())
+                if (hit.uri == "/files/probe.txt") probe = std::stol(hit.connection);
+            return probe >= 0;
+        },
+        std::chrono::seconds(30)));
+
+    proxy_ = std::make_unique<proxy_test::TarvoProxy>(tmp_.path() / "proxy");
+    ASSERT_TRUE(proxy_->ok()) << proxy_->log();
+    fs::path second = tmp_.path() / "resume.second";
+    ASSERT_EQ(
+        proxy_test::curl(proxy_->port(), {"-o", second.string(), url("slow", "resume.flv")}, 180000)
+            .status,
+        0)
+        << proxy_->log();
+    EXPECT_TRUE(tarvo_test::read_file(second) == video) << "resumed body differs";
+    ASSERT_TRUE(
+        tarvo_test::wait_until([&] { return fs::exists(cached(video)); }, std::chrono::seconds(60)))
+        << proxy_->log();
+    EXPECT_TRUE(tarvo_test::read_file(cached(video)) == video) << "cache file differs";
+
+    int64_t again = 0;
+    for (const auto& hit : nginx_->hits())
+        if (hit.uri == "/slow/resume.flv" && std::stol(hit.connection) > probe) again += hit.bytes;
+    EXPECT_LT(again, static_cast<int64_t>(video.size()) - (2 << 20))
+        << "the second proxy fetched what the first had saved";
 }
 
 // What is not diverted reaches curl relayed and never lands in the cache; an
