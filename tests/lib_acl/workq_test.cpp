@@ -66,21 +66,23 @@ struct Gate {
     }
 };
 
+// However a test leaves, the jobs are let go and the queue ends before the
+// gate does.
+struct GateCleanup {
+    Gate& gate;
+    ACL_WORKQ*& wq;
+    ~GateCleanup() {
+        gate.release();
+        if (wq != nullptr) acl_workq_destroy(wq);
+    }
+};
+
 TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird) {
     TempLog log;
     Gate gate;
     ACL_WORKQ* wq = acl_workq_create(2, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
-    // However the test leaves, the jobs are let go and the queue ends before
-    // the gate does.
-    struct Cleanup {
-        Gate& gate;
-        ACL_WORKQ*& wq;
-        ~Cleanup() {
-            gate.release();
-            if (wq != nullptr) acl_workq_destroy(wq);
-        }
-    } cleanup{gate, wq};
+    GateCleanup cleanup{gate, wq};
 
     for (int i = 0; i < 3; i++) ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
     ASSERT_TRUE(gate.wait_for(2));
@@ -107,14 +109,7 @@ TEST(Workq, JobsAddedTogetherBesideOneIdleWorkerAllRunAtOnce) {
     Gate gate;
     ACL_WORKQ* wq = acl_workq_create(10, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
-    struct Cleanup {
-        Gate& gate;
-        ACL_WORKQ*& wq;
-        ~Cleanup() {
-            gate.release();
-            if (wq != nullptr) acl_workq_destroy(wq);
-        }
-    } cleanup{gate, wq};
+    GateCleanup cleanup{gate, wq};
 
     std::atomic<bool> warmed{false};
     ASSERT_EQ(
