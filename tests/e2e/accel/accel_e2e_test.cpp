@@ -231,16 +231,20 @@ TEST_F(AccelE2E, OnlyLargeWholeGetsAreDiverted) {
         std::size_t size;
         std::vector<std::string> args;
         bool cached;
+        const char* ext = ".flv";
     };
     const Case cases[] = {
         {"one byte short", 1048575, {}, false},
         {"exactly the minimum", 1048576, {}, true},
         {"request with Range", 1048577, {"-r", "0-"}, false},
         {"HEAD", 1048578, {"-I"}, false},
+        // Neither the name nor the type (application/octet-stream) says
+        // video: the FLV header alone makes it saved.
+        {"FLV body under another name", 1048579, {}, true, ".bin"},
     };
     for (const Case& c : cases) {
         const std::string video = flv_video(c.size, static_cast<uint32_t>(c.size));
-        std::string name = put("v" + std::to_string(c.size) + ".flv", video);
+        std::string name = put("v" + std::to_string(c.size) + c.ext, video);
         fs::path out = tmp_.path() / (name + ".out");
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"-o", out.string(), url("files", name)});
