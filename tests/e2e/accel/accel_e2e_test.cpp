@@ -117,6 +117,12 @@ TEST_F(AccelE2E, VideoArrivesWholeOverSeveralRangeConnectionsAndStaysInTheCache)
     ASSERT_TRUE(tarvo_test::wait_until([&] { return fs::exists(file); }, std::chrono::seconds(60)))
         << proxy_->log();
     EXPECT_TRUE(tarvo_test::read_file(file) == video) << "cache file differs";
+    // The finished file is handed to the shared resource list; with no
+    // session server logged in here, the list refuses it and says so.
+    EXPECT_TRUE(tarvo_test::wait_until(
+        [&] { return proxy_->log().find("http_accel_add_resource") != std::string::npos; },
+        std::chrono::seconds(60)))
+        << proxy_->log();
 
     std::set<std::string> connections;
     int ranged = 0;
