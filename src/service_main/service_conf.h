@@ -12,6 +12,7 @@
 
 struct ACL_WORKQ;
 struct AIO_PROXY;
+struct HTTP_CTRL;
 
 #define SERVICE_STRING_MAX 255          // bytes kept of each string setting
 #define SERVICE_MB (1048576ULL)         // bytes in one MiB of MaxSpace
@@ -56,6 +57,7 @@ struct SERVICE_CONF {
 
     // Core objects, created by service_init.
     ACL_WORKQ* workq = nullptr;
+    HTTP_CTRL* ctrl = nullptr;   // the store controller
     AIO_PROXY* proxy = nullptr;  // the HTTP proxy
 };
 

@@ -2,9 +2,12 @@
 
 #include "acl_msg.h"
 #include "acl_workq.h"
+#include "http_accel.h"
 #include "p2p_resource.h"
 #include "proxy/aio_proxy.h"
 #include "service_p2p.h"
+#include "store/store_ctrl.h"
+#include "store_http/http_ctrl.h"
 
 namespace {
 
@@ -29,6 +32,14 @@ void service_init(SERVICE_CONF& conf) {
     acl_msg_info("%s(%d): g_client.disk_free_space=%llu", __func__, __LINE__,
                  static_cast<unsigned long long>(g_client.disk_free_space.load()));
 
+    conf.ctrl = http_ctrl_create(conf.workq, cache_path.c_str(), conf.session_ip.c_str(),
+                                 conf.session_port);
+    if (conf.ctrl == nullptr) acl_msg_fatal("%s(%d): create http ctrl error", __func__, __LINE__);
+    conf.ctrl->use_p2p = conf.use_p2p;
+    conf.ctrl->uid = conf.client_id.load();
+    http_ctrl_set_logger(conf.ctrl, conf.logsvr_ip.c_str(), conf.logsvr_port);
+    http_ctrl_set_rc_hook(conf.ctrl, http_accel_add_resource);
+
     service_uploader_args_init(conf);
 
     std::string addr = conf.listen_ip + ":" + std::to_string(conf.listen_port);
@@ -37,9 +48,15 @@ void service_init(SERVICE_CONF& conf) {
         acl_msg_fatal("%s(%d): create aio proxy error, addr(%s)", __func__, __LINE__, addr.c_str());
     acl_msg_info("%s(%d): listen on addr=%s, uid=%u", __func__, __LINE__, addr.c_str(),
                  static_cast<unsigned>(conf.client_id.load()));
+
+    // The page-title list is not part of this service yet: videos get no caption.
+    http_accel_init(conf.ctrl, conf.workq, conf.http_max_threads, nullptr);
+    aio_proxy_set_accel_hooks(conf.proxy, http_accel_can_hook, http_accel_hook);
 }
 
 void service_start(SERVICE_CONF& conf) {
+    if (store_ctrl_start(&conf.ctrl->ctrl) != 0)
+        acl_msg_fatal("%s(%d): start store controller error", __func__, __LINE__);
     if (aio_proxy_start(conf.proxy) != 0)
         acl_msg_fatal("%s(%d): start proxy thread error", __func__, __LINE__);
 }

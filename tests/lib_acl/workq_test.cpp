@@ -66,21 +66,23 @@ struct Gate {
     }
 };
 
+// However a test leaves, the jobs are let go and the queue ends before the
+// gate does.
+struct GateCleanup {
+    Gate& gate;
+    ACL_WORKQ*& wq;
+    ~GateCleanup() {
+        gate.release();
+        if (wq != nullptr) acl_workq_destroy(wq);
+    }
+};
+
 TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird) {
     TempLog log;
     Gate gate;
     ACL_WORKQ* wq = acl_workq_create(2, 0, 0, 0);
     ASSERT_NE(wq, nullptr);
-    // However the test leaves, the jobs are let go and the queue ends before
-    // the gate does.
-    struct Cleanup {
-        Gate& gate;
-        ACL_WORKQ*& wq;
-        ~Cleanup() {
-            gate.release();
-            if (wq != nullptr) acl_workq_destroy(wq);
-        }
-    } cleanup{gate, wq};
+    GateCleanup cleanup{gate, wq};
 
     for (int i = 0; i < 3; i++) ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
     ASSERT_TRUE(gate.wait_for(2));
@@ -98,6 +100,29 @@ TEST(Workq, LimitOfTwoRunsTwoJobsAtOnceAndWarnsOnceForTheThird) {
         warnings[0], std::regex(R"(\(1, warn\): acl_workq\.cpp\(\d+\)->acl_workq_add: reached the )"
                                 R"(max_thread = 2, push into the queue now, qlen=[1-3], idle=0$)")))
         << warnings[0];
+}
+
+// One idle worker and several jobs added at once: the idle worker is woken
+// for one of them, and each of the others gets a thread of its own, even
+// before the woken worker has left its wait.
+TEST(Workq, JobsAddedTogetherBesideOneIdleWorkerAllRunAtOnce) {
+    Gate gate;
+    ACL_WORKQ* wq = acl_workq_create(10, 0, 0, 0);
+    ASSERT_NE(wq, nullptr);
+    GateCleanup cleanup{gate, wq};
+
+    std::atomic<bool> warmed{false};
+    ASSERT_EQ(
+        acl_workq_add(
+            wq,
+            [](int, ACL_WORKER_ATTR* w) { *static_cast<std::atomic<bool>*>(w->job_arg) = true; }, 0,
+            &warmed),
+        0);
+    ASSERT_TRUE(eventually([&] { return warmed.load() && acl_workq_nidle(wq) == 1; }));
+    for (int i = 0; i < 3; i++) ASSERT_EQ(acl_workq_add(wq, Gate::job, 0, &gate), 0);
+    EXPECT_TRUE(gate.wait_for(3)) << "a job waited behind a worker that was already taken";
+    gate.release();
+    ASSERT_TRUE(gate.wait_finished(3));
 }
 
 // Each link queues the next from inside its own worker.

@@ -178,7 +178,10 @@ int acl_workq_add(ACL_WORKQ* q, ACL_WORKQ_JOB_FN job_fn, int event_type, void* c
         return platform::SOCK_ENOBUFS;
     }
 
-    if (q->nidle > 0) {
+    // An idle worker leaves nidle only once it has woken, so workers already
+    // woken for earlier jobs still count as idle: wake one only when there
+    // are idle workers for every queued job, else start another thread.
+    if (q->nidle >= static_cast<int>(q->jobs.size())) {
         q->cond.notify_one();
         return 0;
     }

@@ -14,20 +14,6 @@
 
 namespace {
 
-// What the hand-off job needs of a completed download; the entry is freed
-// before the job runs.
-struct HTTP_COMPLETION {
-    HTTP_CTRL* ctrl;
-    unsigned uid;
-    char rc[21];
-    char path[STORE_PATH_MAX];
-    char caption[HTTP_CAPTION_MAX];
-    uint64_t content_length;
-    uint64_t http_len;
-    uint64_t p2p_len;
-    unsigned http_avr_speed, http_cur_speed, p2p_avr_speed, p2p_cur_speed;
-};
-
 void add_rc_thread(int, ACL_WORKER_ATTR* attr) {
     auto* rc = static_cast<HTTP_COMPLETION*>(attr->job_arg);
     char line[STORE_STAT_LINE_MAX];
@@ -43,7 +29,7 @@ void add_rc_thread(int, ACL_WORKER_ATTR* attr) {
         "%s(%d): p2p download status, len=%llu, avr speed=%lu, cur speed=%lu", __func__, __LINE__,
         static_cast<unsigned long long>(rc->p2p_len), static_cast<unsigned long>(rc->p2p_avr_speed),
         static_cast<unsigned long>(rc->p2p_cur_speed));
-    // The shared resource list takes the file here once it exists in this service.
+    if (rc->ctrl->on_resource != nullptr) rc->ctrl->on_resource(rc);
     http_logger_write(rc->ctrl, line);
     std::free(rc);
 }
@@ -98,6 +84,8 @@ HTTP_CTRL* http_ctrl_create(ACL_WORKQ* wq, const char* cache_dir, const char* se
     ctrl->p2p_ok = 0;
     return ctrl;
 }
+
+void http_ctrl_set_rc_hook(HTTP_CTRL* ctrl, HTTP_CTRL_RC_FN fn) { ctrl->on_resource = fn; }
 
 void http_ctrl_set_logger(HTTP_CTRL* ctrl, const char* ip, int port) {
     std::snprintf(ctrl->logsvr_addr, sizeof(ctrl->logsvr_addr), "%s:%d", ip, port);
