@@ -206,6 +206,10 @@ int acl_aio_iocp_close(ACL_ASTREAM* astream);
 // Bytes handed to acl_aio_writen that wait in the queue, not yet sent.
 std::size_t acl_aio_write_left(ACL_ASTREAM* astream);
 
+// Bytes a pending read has collected so far and not yet delivered (a line
+// still waiting for its end, say).
+std::size_t acl_aio_read_collected(ACL_ASTREAM* astream);
+
 // Whether a read / write is registered with the loop for this astream.
 int acl_aio_isrset(ACL_ASTREAM* astream);
 int acl_aio_iswset(ACL_ASTREAM* astream);

@@ -73,11 +73,12 @@ struct ACL_VSTREAM_CLOSE_HANDLE {
 struct ACL_VSTREAM {
     int fd = -1;  // socket or file descriptor, owned
     int type = ACL_VSTREAM_TYPE_SOCK;
-    unsigned flag = 0;       // ACL_VSTREAM_FLAG_* bits
-    int rw_timeout = 0;      // seconds; 0 = wait without limit
-    int errnum = 0;          // errno of the last failure
-    std::string addr_peer;   // "ip:port" of a socket's peer, when known
-    std::string addr_local;  // "ip:port" of a socket's own end, when known
+    unsigned flag = 0;        // ACL_VSTREAM_FLAG_* bits
+    int rw_timeout = 0;       // seconds; 0 = wait without limit
+    int errnum = 0;           // errno of the last failure
+    std::string addr_peer;    // "ip:port" of a socket's peer, when known
+    std::string addr_local;   // "ip:port" of a socket's own end, when known
+    void* context = nullptr;  // the owner's slot: what travels with the stream when it is handed on
 
     struct Private {
         unsigned oflags = 0;         // open flags, as given to acl_vstream_fdopen

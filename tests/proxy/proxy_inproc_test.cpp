@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/socket.h"
 #include "proxy/dns_cache.h"
 #include "proxy_inproc.h"
 

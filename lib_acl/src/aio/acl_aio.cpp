@@ -277,3 +277,8 @@ std::size_t acl_aio_write_left(ACL_ASTREAM* a) {
     if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
     return a->write_left;
 }
+
+std::size_t acl_aio_read_collected(ACL_ASTREAM* a) {
+    if (a == nullptr) acl_msg_fatal("%s: input invalid", __func__);
+    return a->line.size();
+}

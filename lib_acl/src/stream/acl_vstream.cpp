@@ -346,8 +346,8 @@ int acl_vstream_fflush(ACL_VSTREAM* stream) {
 
 std::int64_t acl_vstream_fseek(ACL_VSTREAM* stream, std::int64_t offset) {
     if (acl_vstream_fflush(stream) < 0) return -1;
-    stream->read_pos = 0;
-    stream->read_cnt = 0;
+    stream->priv.read_pos = 0;
+    stream->priv.read_cnt = 0;
     std::int64_t at = platform::fd_seek(stream->fd, offset);
     if (at < 0) {
         set_error(stream, errno);

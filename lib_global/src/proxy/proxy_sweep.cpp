@@ -17,7 +17,7 @@ bool header_started(const APROXY_ENTRY* entry) {
     if (entry->hdr_req->hdr.bytes > 0 || entry->hdr_req->hdr.cur_lines > 0) return true;
     ACL_ASTREAM* client = entry->client;
     if (client == nullptr) return false;
-    if (!client->line.empty()) return true;
+    if (acl_aio_read_collected(client) > 0) return true;
     ACL_VSTREAM* vs = acl_aio_vstream(client);
     return vs != nullptr && ACL_VSTREAM_BFRD_CNT(vs) > 0;
 }

@@ -50,7 +50,7 @@ int read_at(ACL_VSTREAM* fp, int64_t offset, unsigned char* buf, std::size_t len
     }
     if (acl_vstream_readn(fp, buf, len) == ACL_VSTREAM_EOF) {
         acl_msg_error("%s(%d): read error(%s)", __func__, __LINE__,
-                      fp->errbuf.empty() ? "end of file" : acl_vstream_strerror(fp));
+                      *acl_vstream_strerror(fp) == '\0' ? "end of file" : acl_vstream_strerror(fp));
         return -1;
     }
     return 0;
