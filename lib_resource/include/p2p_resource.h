@@ -16,7 +16,9 @@
 //     16       4     size (low 32 bits)
 //     20       2     path length n, 1 to 260
 //     22       n     file path, no terminator
-// The caption is not stored. Every change rewrites the whole file through a
+// The caption is not stored. Loading lists a record under its id as printed
+// above whatever form of hex its text has (so it saves back as it loaded),
+// and skips a record whose id text is not hex. Every change rewrites the whole file through a
 // temporary file in the same folder that is flushed and renamed over it, so a
 // crash leaves the old list or the new one, never none.
 //

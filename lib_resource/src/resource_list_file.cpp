@@ -2,7 +2,6 @@
 // change (layout in p2p_resource.h).
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "acl_htable.h"
@@ -26,6 +25,29 @@ bool read_le(std::FILE* fp, std::uint64_t* v, int width) {
 
 void put_le(std::string& out, std::uint64_t v, int width) {
     for (int i = 0; i < width; i++) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+// The id text of a record: 1 to 16 hex digits (either case, leading zeros
+// allowed) before the NUL padding. Anything else names no resource.
+bool parse_id(const char* text, std::uint64_t* id) {
+    const std::size_t n = std::strlen(text);
+    if (n == 0) return false;
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; i++) {
+        const char c = text[i];
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else
+            return false;
+        v = v << 4 | static_cast<std::uint64_t>(d);
+    }
+    *id = v;
+    return true;
 }
 
 struct WalkState {
@@ -102,9 +124,22 @@ int _load_resource_list(void) {
             ret = -1;
             break;
         }
+        // The record is listed under the id printed as every lookup and the
+        // saver print it, not under the text as read: "1a" and "01A" are the
+        // id 0x1A, and keyed as read they would be unreachable and save as
+        // two records of one key that the next load folds into one.
+        std::uint64_t id = 0;
+        if (!parse_id(key, &id)) {
+            acl_msg_error("%s(%d): read a invalid resource id from resources file, record skipped.",
+                          __func__, __LINE__);
+            delete item;
+            ret = -1;
+            continue;  // the record's length is sound, so the ones after it still load
+        }
         item->size = size;
-        item->id = std::strtoull(key, nullptr, 16);
-        if (!resource_list_enter(key, item)) delete item;  // the first record stays
+        item->id = id;
+        if (!resource_list_enter(resource_key(id).c_str(), item))
+            delete item;  // the first record stays
     }
     std::fclose(fp);
     return ret;

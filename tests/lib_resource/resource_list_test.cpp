@@ -1,4 +1,5 @@
 // res_list.dat: loading whole and damaged files, and what saving writes.
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -46,6 +47,60 @@ TEST_F(ResourceList, LoadingDamagedFilesKeepsTheRecordsBeforeTheDamage) {
             EXPECT_EQ(item.size, 100u) << c.name;
             EXPECT_FALSE(item.has_caption);
         }
+    }
+}
+
+// Ids written in another form than the saver's ("%I64X") are listed under the
+// saver's form, so that lookups find them and a saved list loads back with the
+// same records; id text that is not hex is skipped, and the records after it
+// still load.
+TEST_F(ResourceList, IdsInAnotherFormAreListedAsSavedAndLoadBackTheSame) {
+    const std::string b = record_bytes("2B", 200, "/c/b.flv");
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int result;
+        int records;
+    };
+    const Case cases[] = {
+        {"lower case", record_bytes("1a", 100, "/c/a.flv") + b, 0, 2},
+        {"leading zeros", record_bytes("0001A", 100, "/c/a.flv") + b, 0, 2},
+        {"text after the padding", record_bytes(std::string("1A\0zz", 5), 100, "/c/a.flv") + b, 0,
+         2},
+        {"one id in two forms",
+         record_bytes("1A", 100, "/c/a.flv") + record_bytes("01a", 999, "/c/other.flv") + b, 0, 2},
+        {"not hex", record_bytes("1A", 100, "/c/a.flv") + record_bytes("zz", 1, "/c/z.flv") + b, -1,
+         2},
+        {"hex prefix",
+         record_bytes("1A", 100, "/c/a.flv") + record_bytes("0x2B", 1, "/c/x.flv") + b, -1, 2},
+        {"signed", record_bytes("1A", 100, "/c/a.flv") + record_bytes("-1", 1, "/c/m.flv") + b, -1,
+         2},
+        {"empty id", record_bytes("1A", 100, "/c/a.flv") + record_bytes("", 1, "/c/e.flv") + b, -1,
+         2},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        tarvo_test::write_file(list_file(), c.bytes);
+        std::lock_guard<std::recursive_mutex> lock(g_client.res_lock);
+        EXPECT_EQ(_load_resource_list(), c.result) << c.name;
+        EXPECT_EQ(resource_count(), c.records) << c.name;
+        P2P_RESOURCE_ITEM item;
+        ASSERT_TRUE(resource_lookup(0x1A, &item)) << c.name;
+        EXPECT_EQ(item.file_path, "/c/a.flv") << c.name;  // the first record stays
+        ASSERT_TRUE(resource_lookup(0x2B, &item)) << c.name;
+        EXPECT_EQ(item.file_path, "/c/b.flv") << c.name;
+
+        ASSERT_EQ(_save_resource_list(), 0) << c.name;
+        bool ok = false;
+        std::vector<std::string> keys;
+        for (const auto& r : read_list_file(list_file(), &ok)) keys.push_back(r.key);
+        EXPECT_TRUE(ok) << c.name;
+        std::sort(keys.begin(), keys.end());
+        EXPECT_EQ(keys, (std::vector<std::string>{"1A", "2B"})) << c.name;
+
+        SetUp();
+        EXPECT_EQ(_load_resource_list(), 0) << c.name;
+        EXPECT_EQ(resource_count(), c.records) << c.name;
     }
 }
 

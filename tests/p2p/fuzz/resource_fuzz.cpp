@@ -13,8 +13,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <utility>
 
+#include "acl_htable.h"
 #include "acl_msg.h"
 #include "localres_protocal.h"
 #include "p2p_resource.h"
@@ -43,6 +46,21 @@ std::string record(const char* key, const char* path) {
     return out + path;
 }
 
+// The records listed, by id: what a load must give back after a save.
+std::map<std::uint64_t, std::pair<std::uint64_t, std::string>> listed() {
+    std::map<std::uint64_t, std::pair<std::uint64_t, std::string>> out;
+    acl_htable_walk(
+        g_client.res_table,
+        [](ACL_HTABLE_INFO* info, void* arg) {
+            const auto* item = static_cast<const P2P_RESOURCE_ITEM*>(info->value);
+            auto* m =
+                static_cast<std::map<std::uint64_t, std::pair<std::uint64_t, std::string>>*>(arg);
+            (*m)[item->id] = {item->size, item->file_path};
+        },
+        &out);
+    return out;
+}
+
 void fresh_client() {
     _init_client((g_dir + "cache/").c_str(), 10, nullptr);
     g_client.app_dir = g_dir;
@@ -66,9 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     write_list(input);
     _load_resource_list();
     const int first = resource_count();
+    const auto records = listed();
+    if (static_cast<int>(records.size()) != first) __builtin_trap();  // one record per id
     if (_save_resource_list() != 0) __builtin_trap();
     fresh_client();
     if (_load_resource_list() != 0 || resource_count() != first) __builtin_trap();
+    // Equal records, not only as many: a size read from the file has 32 bits,
+    // so it saves exactly.
+    if (listed() != records) __builtin_trap();
 #else
     write_list(record("1A", "C:\\videos\\a.flv") + record("2B", "/cache/b.flv"));
     _load_resource_list();
