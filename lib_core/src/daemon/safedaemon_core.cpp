@@ -123,10 +123,8 @@ static void default_path(std::string& field, const std::string& def) {
 }
 
 static int __SafeDaemonLoadConfigCheck() {
-    if (g_conf.exec_name.empty()) {
-        LC_Error("exec_name is empty");
-        return -1;
-    }
+    // The caller's "__SafeDaemonInitialization error" is the whole report.
+    if (g_conf.exec_name.empty()) return -1;
     g_conf.exec_name = LC_NativePath(g_conf.exec_name);
     std::string exec_file;
     if (LC_ExtractFileName(g_conf.exec_name, exec_file) != 0) {

@@ -237,11 +237,15 @@ TEST_F(DaemonTest, CommandLineChecks) {
     }
 }
 
-TEST_F(DaemonTest, MissingExecNameEndsInitialisation) {
+TEST_F(DaemonTest, MissingExecNameEndsInitialisationWithItsOneLine) {
     write_file(dir.file("monitor.conf"), "proxy_process=x\nexec_nam=y\nEXEC_NAME=z\n");
     std::string out;
     EXPECT_EQ(run({"real_start", "monitor.conf"}, out), 0);
     EXPECT_NE(out.find("__SafeDaemonInitialization error"), std::string::npos) << out;
+    // The initialisation's failure line is the whole report: no line of its own
+    // names the missing key.
+    EXPECT_EQ(out.find("exec_name"), std::string::npos) << out;
+    EXPECT_EQ(daemon_log().find("exec_name"), std::string::npos) << daemon_log();
     EXPECT_FALSE(std::filesystem::exists(dir.file("tarvomonitor_lock")));
 
     out.clear();
