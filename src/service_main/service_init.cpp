@@ -40,14 +40,18 @@ void service_init(SERVICE_CONF& conf) {
     http_ctrl_set_logger(conf.ctrl, conf.logsvr_ip.c_str(), conf.logsvr_port);
     http_ctrl_set_rc_hook(conf.ctrl, http_accel_add_resource);
 
-    service_uploader_args_init(conf);
+    // The id as start-up read it: the login may set it at any moment, and the
+    // listen line below must tell which id the uploader arguments were built
+    // with, not one that the waiting thread has yet to pick up.
+    const std::uint32_t start_uid = conf.client_id.load();
+    service_uploader_args_init(conf, start_uid);
 
     std::string addr = conf.listen_ip + ":" + std::to_string(conf.listen_port);
     conf.proxy = aio_proxy_create(addr.c_str(), conf.cap_title);
     if (conf.proxy == nullptr)
         acl_msg_fatal("%s(%d): create aio proxy error, addr(%s)", __func__, __LINE__, addr.c_str());
     acl_msg_info("%s(%d): listen on addr=%s, uid=%u", __func__, __LINE__, addr.c_str(),
-                 static_cast<unsigned>(conf.client_id.load()));
+                 static_cast<unsigned>(start_uid));
 
     // The page-title list is not part of this service yet: videos get no caption.
     http_accel_init(conf.ctrl, conf.workq, conf.http_max_threads, nullptr);

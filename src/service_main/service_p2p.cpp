@@ -86,8 +86,7 @@ void service_set_uploader_args(SERVICE_CONF& conf, const std::string& args) {
     crash_report_set_uploader_args(conf.uploader_args.c_str());
 }
 
-void service_uploader_args_init(SERVICE_CONF& conf) {
-    std::uint32_t id = conf.client_id;
+void service_uploader_args_init(SERVICE_CONF& conf, std::uint32_t id) {
     if (id != 0) {
         service_set_uploader_args(conf, service_uploader_args(conf, id));
         return;

@@ -31,10 +31,11 @@ std::string service_uploader_args(const SERVICE_CONF& conf, std::uint32_t client
 // them to the crash handler, which uses them for the next crash.
 void service_set_uploader_args(SERVICE_CONF& conf, const std::string& args);
 
-// Start-up step: with a known client id the uploader arguments are set now;
+// Start-up step, with the id start-up read: a known client id sets the
+// uploader arguments now;
 // otherwise wait_regok_thread is queued on the worker queue to set them once
 // the first login reported an id.
-void service_uploader_args_init(SERVICE_CONF& conf);
+void service_uploader_args_init(SERVICE_CONF& conf, std::uint32_t id);
 
 // Worker-queue job: sleeps one second at a time until the login handler
 // stored a non-zero client id, then sets the uploader arguments.
