@@ -1,19 +1,9 @@
 #include "FfdshowSettings.h"
 
-#include <cctype>
-
 #include "platform/registry.h"
+#include "speed/text_util.h"
 
 namespace {
-
-bool same_name(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 int adjust_key(const char* path, const std::string& program) {
     platform::RegKey key;
@@ -50,7 +40,9 @@ std::vector<std::string> ffdshow_adjust_programs(const std::vector<std::string>&
                                                  const std::string& program) {
     std::vector<std::string> out;
     for (const std::string& p : programs)
-        if (!p.empty() && !same_name(p, "DuDozi.exe") && !same_name(p, program)) out.push_back(p);
+        if (!p.empty() && !tarvospeed::same_text(p, "DuDozi.exe") &&
+            !tarvospeed::same_text(p, program))
+            out.push_back(p);
     out.push_back(program);
     return out;
 }
